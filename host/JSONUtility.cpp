@@ -1,0 +1,199 @@
+#include "JSONUtility.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "TraceHelper.h"
+
+#define TRACE_MODULE "JSONUtility"
+
+namespace {
+
+// The response sent when no response object exists. The name goes in as it
+// is: only names that matched a known function can reach it.
+constexpr char kFallbackResponse[] = "{\"function\":\"%s\", \"errorcode\":%d, \"result\":false}";
+constexpr size_t kFallbackExtra = 59;
+
+struct JsonTextDeleter {
+    void operator()(char* p) const { cJSON_free(p); }
+};
+
+bool AddMember(cJSON* pObject, const char* pszName, cJSON* pItem)
+{
+    if (pItem == nullptr)
+        return false;
+    if (!cJSON_AddItemToObject(pObject, pszName, pItem)) {
+        cJSON_Delete(pItem);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+HRESULT ParseRequestMsgToJSON(const char* pszRequestMsg, JsonPtr* ppJSONParams, std::string* pstrFuncName)
+{
+    TRACE_SCOPE();
+    if (pszRequestMsg == nullptr || 0 == std::strlen(pszRequestMsg)) {
+        TRACE_STEP_FAILED("Check Parameters(pszRequestMsg)", ERROR_INVALID_PARAMETER,
+                          "(NULL == pszRequestMsg || 0 == strlen(pszRequestMsg))");
+        return ERROR_INVALID_PARAMETER;
+    }
+    TRACE_STEP_OK("Check Parameters(pszRequestMsg)");
+
+    const JsonPtr pJsonRoot(cJSON_Parse(pszRequestMsg));
+    if (!pJsonRoot) {
+        TRACE_STEP_FAILED("cJSON_Parse(pszRequestMsg)", -1, "NULL == pJsonRoot");
+        return -1;
+    }
+    TRACE_STEP_OK("cJSON_Parse(pszRequestMsg)");
+
+    const cJSON* pFunction = cJSON_GetObjectItem(pJsonRoot.get(), "function");
+    const char* pszUTF8FuncName = cJSON_IsString(pFunction) ? pFunction->valuestring : nullptr;
+    if (nullptr == pszUTF8FuncName) {
+        TRACE_STEP_FAILED("cJSON_GetObjectItem(pszUTF8FuncName)", -1, "NULL == pszUTF8FuncName");
+        return -1;
+    }
+    TraceDataString(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 10, pszUTF8FuncName);
+    TRACE_STEP_OK("cJSON_GetObjectItem(pszUTF8FuncName)");
+
+    const cJSON* ptrparamsArray = cJSON_GetObjectItem(pJsonRoot.get(), "params");
+    if (nullptr == ptrparamsArray) {
+        TRACE_STEP_FAILED("cJSON_GetObjectItem", -1, "NULL == ptrparamsArray");
+        return -1;
+    }
+    TRACE_STEP_OK("cJSON_GetObjectItem");
+
+    if (pstrFuncName != nullptr) {
+        try {
+            pstrFuncName->assign(pszUTF8FuncName);
+        } catch (const std::bad_alloc&) {
+            TRACE_STEP_FAILED("New memory", -1, "!*ppszUTF8FuncName");
+            return -1;
+        }
+        TRACE_STEP_OK("New memory");
+    }
+    if (ppJSONParams != nullptr)
+        ppJSONParams->reset(cJSON_Duplicate(ptrparamsArray, true));
+    return KVRA_OK;
+}
+
+HRESULT ConverJSONArrayItemtoNULLEndString(const cJSON* pJSONArray, int nIndex, std::string* pstrItem)
+{
+    TRACE_SCOPE();
+    if (nullptr == pJSONArray || nIndex < 0) {
+        TRACE_STEP_FAILED("Check Parameters(pJSONArray)", ERROR_INVALID_PARAMETER,
+                          "(NULL == pJSONArray || nIndex < 0)");
+        return ERROR_INVALID_PARAMETER;
+    }
+    TRACE_STEP_OK("Check Parameters(pJSONArray)");
+
+    const int nCount = cJSON_GetArraySize(pJSONArray);
+    TraceDataInt(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 12, nCount);
+    if (0 == nCount || nCount <= nIndex) {
+        TRACE_STEP_FAILED("Check Parameters(JSONArray nIndex)", ERROR_INVALID_PARAMETER,
+                          "(0 == nCount || nCount <= nIndex)");
+        return ERROR_INVALID_PARAMETER;
+    }
+    TRACE_STEP_OK("Check Parameters(JSONArray nIndex)");
+
+    const cJSON* pJSONItem = cJSON_GetArrayItem(pJSONArray, nIndex);
+    if (nullptr == pJSONItem || !cJSON_IsObject(pJSONItem)) {
+        TRACE_STEP_FAILED("cJSON_GetArrayItem", NTE_INTERNAL_ERROR,
+                          "(NULL == pJSONItem || cJSON_Object != pJSONItem->type)");
+        return NTE_INTERNAL_ERROR;
+    }
+    TRACE_STEP_OK("cJSON_GetArrayItem");
+
+    const cJSON* pParam = cJSON_GetObjectItem(pJSONItem, "param");
+    if (!cJSON_IsString(pParam)) {
+        TRACE_STEP_FAILED("cJSON_GetObjectItem(type)", KVRA_E_PARAM_NOT_STRING, "cJSON_String != nItemType");
+        return KVRA_E_PARAM_NOT_STRING;
+    }
+    TRACE_STEP_OK("cJSON_GetObjectItem(type)");
+
+    const char* pszJSONItem = pParam->valuestring;
+    if (nullptr == pszJSONItem) {
+        TRACE_STEP_FAILED("cJSON_GetObjectItem(valuestring)", KVRA_E_PARAM_NOT_STRING, "NULL == pszJSONItem");
+        return KVRA_E_PARAM_NOT_STRING;
+    }
+    TRACE_STEP_OK("cJSON_GetObjectItem(valuestring)");
+
+    try {
+        std::string strItem(pszJSONItem);
+        if (pstrItem != nullptr)
+            *pstrItem = std::move(strItem);
+    } catch (const std::bad_alloc&) {
+        TRACE_STEP_FAILED("New memory", -1, "!pszNULLEndString");
+        return -1;
+    }
+    TRACE_STEP_OK("New memory");
+    return KVRA_OK;
+}
+
+HRESULT ConstructResponseJSON(const char* pszFuncName, HRESULT nErrorCode, const char* pszResult,
+                              JsonPtr* ppResponseJSON)
+{
+    TRACE_SCOPE();
+    if (nullptr == pszFuncName || 0 == std::strlen(pszFuncName)) {
+        TRACE_STEP_FAILED("Check Parameters(pszFuncName)", ERROR_INVALID_PARAMETER,
+                          "(NULL == pszFuncName || 0 == strlen(pszFuncName))");
+        return ERROR_INVALID_PARAMETER;
+    }
+    TRACE_STEP_OK("Check Parameters(pszFuncName)");
+
+    JsonPtr pResponseJSON(cJSON_CreateObject());
+    if (!pResponseJSON) {
+        TRACE_STEP_FAILED("cJSON_CreateObject", KVRA_E_CREATE_RESPONSE, "NULL == pResponseJSON");
+        return KVRA_E_CREATE_RESPONSE;
+    }
+    TRACE_STEP_OK("cJSON_CreateObject");
+
+    // A member that cannot be added would leave a response the page cannot
+    // read, so it counts as an object that cannot be built.
+    bool bBuilt = AddMember(pResponseJSON.get(), "function", cJSON_CreateString(pszFuncName)) &&
+                  AddMember(pResponseJSON.get(), "errorcode", cJSON_CreateNumber(static_cast<double>(nErrorCode)));
+    if (bBuilt && nErrorCode != KVRA_OK) {
+        bBuilt = AddMember(pResponseJSON.get(), "result", cJSON_CreateFalse());
+    } else if (bBuilt && pszResult != nullptr) {
+        TraceDataString(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 17, pszResult);
+        bBuilt = AddMember(pResponseJSON.get(), "result", cJSON_CreateString(pszResult));
+    }
+    if (!bBuilt) {
+        TRACE_STEP_FAILED("cJSON_AddItemToObject", KVRA_E_CREATE_RESPONSE, "NULL == pJSONItem");
+        return KVRA_E_CREATE_RESPONSE;
+    }
+
+    if (ppResponseJSON != nullptr)
+        *ppResponseJSON = std::move(pResponseJSON);
+    return KVRA_OK;
+}
+
+HRESULT ConvertJSONToResponseMsg(const char* pszFuncName, const cJSON* pResponseJSON, std::string* pstrResponseMsg)
+{
+    TRACE_SCOPE();
+    TraceDataString(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 11, pszFuncName);
+
+    std::string strText;
+    try {
+        const std::unique_ptr<char, JsonTextDeleter> pszPrinted(
+            pResponseJSON != nullptr ? cJSON_PrintUnformatted(pResponseJSON) : nullptr);
+        if (pszPrinted) {
+            strText.assign(pszPrinted.get());
+        } else {
+            // No object, or the printer ran out of memory: the page still
+            // gets an answer, the fixed failure response.
+            const char* pszName = pszFuncName != nullptr ? pszFuncName : "";
+            std::vector<char> buf(std::strlen(pszName) + kFallbackExtra);
+            std::snprintf(buf.data(), buf.size(), kFallbackResponse, pszName, NTE_INTERNAL_ERROR);
+            strText.assign(buf.data());
+        }
+    } catch (const std::bad_alloc&) {
+        strText.clear();
+    }
+    if (pstrResponseMsg != nullptr)
+        *pstrResponseMsg = std::move(strText);
+    return KVRA_OK;
+}

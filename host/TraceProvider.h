@@ -1,0 +1,121 @@
+// Tessera's trace provider.
+//
+// Every diagnostic is a message: a message GUID, a 16-bit number and up to
+// two raw arguments, sent under one of four classes. A class is on exactly
+// while its event is enabled in an LTTng session; while it is off, an
+// emission costs one load and one test and builds nothing. Nothing is ever
+// written to stdout or stderr.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+// Enable-flag bits of the four message classes.
+constexpr uint32_t TRACE_FLAG_FAILURE = 0x1;      // 8-bit failure lines, failure data messages
+constexpr uint32_t TRACE_FLAG_WIDE_FAILURE = 0x2; // wide lines with a negative status
+constexpr uint32_t TRACE_FLAG_INFO = 0x4;         // success lines, other data messages
+constexpr uint32_t TRACE_FLAG_ENTRY_EXIT = 0x8;   // TraceHelper entry and exit
+
+struct TraceGuid {
+    uint8_t bytes[16];
+};
+
+// Parses "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" at compile time; the bytes
+// keep the order of the text.
+consteval TraceGuid MakeTraceGuid(const char (&text)[37])
+{
+    TraceGuid guid{};
+    int nByte = 0;
+    for (int i = 0; i < 36 && nByte < 16;) {
+        if (text[i] == '-') {
+            ++i;
+            continue;
+        }
+        auto nibble = [](char c) {
+            return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        };
+        guid.bytes[nByte++] = static_cast<uint8_t>(nibble(text[i]) << 4 | nibble(text[i + 1]));
+        i += 2;
+    }
+    return guid;
+}
+
+// One raw argument of a message.
+struct TraceArg {
+    const void* pData;
+    uint32_t cbData;
+};
+
+// An 8-bit string with its NUL; a null string is sent as "NULL".
+TraceArg TraceArgString(const char* psz);
+// A UTF-16 string with its NUL; null is sent as "NULL", empty as "<NULL>".
+TraceArg TraceArgWide(const char16_t* pwsz);
+// A 32-bit integer; refers to the caller's value, which must outlive the call.
+inline TraceArg TraceArgInt(const int32_t& n) { return {&n, sizeof n}; }
+
+namespace trace_detail {
+extern const int* volatile g_apClassState[4];
+void Emit(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const TraceArg* pArgs, unsigned nArgs);
+} // namespace trace_detail
+
+// The one test that gates every emission.
+inline bool TraceIsEnabled(uint32_t dwFlag)
+{
+    const int* pState = trace_detail::g_apClassState[std::countr_zero(dwFlag)];
+    return __atomic_load_n(pState, __ATOMIC_RELAXED) != 0;
+}
+
+// Sends a message under dwFlag if that class is enabled.
+inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber)
+{
+    if (TraceIsEnabled(dwFlag))
+        trace_detail::Emit(dwFlag, guid, nNumber, nullptr, 0);
+}
+inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, TraceArg arg)
+{
+    if (TraceIsEnabled(dwFlag))
+        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
+}
+inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, TraceArg arg0, TraceArg arg1)
+{
+    if (TraceIsEnabled(dwFlag)) {
+        const TraceArg args[2] = {arg0, arg1};
+        trace_detail::Emit(dwFlag, guid, nNumber, args, 2);
+    }
+}
+
+// Data-message shorthands for the common argument kinds. The arguments are
+// only converted once the class is known to be enabled.
+inline void TraceDataString(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const char* psz)
+{
+    if (TraceIsEnabled(dwFlag)) {
+        const TraceArg arg = TraceArgString(psz);
+        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
+    }
+}
+inline void TraceDataWide(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const char16_t* pwsz)
+{
+    if (TraceIsEnabled(dwFlag)) {
+        const TraceArg arg = TraceArgWide(pwsz);
+        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
+    }
+}
+inline void TraceDataInt(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, int32_t n)
+{
+    if (TraceIsEnabled(dwFlag)) {
+        const TraceArg arg = TraceArgInt(n);
+        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
+    }
+}
+
+// Starts the provider: when an LTTng session daemon is running, loads the
+// provider library (which registers the events with the daemon and picks up
+// the sessions that already exist). Without a daemon nothing is loaded and
+// every class stays off. Never fails.
+void InitTracing();
+
+// Stops the provider: every class is off from here on.
+void CleanupTracing();
+
+// True when a session daemon accepts connections for this user.
+bool IsLttngSessionDaemonRunning();

@@ -1,0 +1,17 @@
+// The functions a web page can call, and their handlers. Each handler takes
+// its parameters from the request, calls the crypto agent and always builds
+// a response; failures travel in the response's "errorcode".
+#pragma once
+
+#include "JSONUtility.h"
+
+class CCryptoAgent;
+
+// Runs the handler whose function name matches pszFuncName without regard
+// to ASCII letter case. Returns the handler's status (0), or -1 with no
+// response for a name that matches no function.
+HRESULT Invoke(const char* pszFuncName, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);
+
+// "GetLastErrorDesc": no parameters; answers the description of the agent's
+// last status. Any failure is answered with "errorcode" -1.
+HRESULT nmGetLastErrorDesc(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);
