@@ -40,7 +40,7 @@ HRESULT SetTranslationMode()
 {
     TRACE_SCOPE();
     const int nMode = O_BINARY_MODE;
-    TraceDataInt(TRACE_FLAG_INFO, kTraceGuidIOStream, 10, nMode);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidIOStream, 10, nMode);
     TRACE_STEP_OK("Check Parameters(nMode)");
 
     int nResult = SetStreamMode(fileno(InputStream()), nMode);
@@ -48,7 +48,7 @@ HRESULT SetTranslationMode()
         TRACE_STEP_FAILED("_setmode(stdin)", -1, "-1 == nResult");
         return -1;
     }
-    TraceDataInt(TRACE_FLAG_INFO, kTraceGuidIOStream, 11, nResult);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidIOStream, 11, nResult);
     TRACE_STEP_OK("_setmode(stdin)");
 
     nResult = SetStreamMode(fileno(OutputStream()), nMode);
@@ -56,7 +56,7 @@ HRESULT SetTranslationMode()
         TRACE_STEP_FAILED("_setmode(stdin)", -1, "-1 == nResult");
         return -1;
     }
-    TraceDataInt(TRACE_FLAG_INFO, kTraceGuidIOStream, 12, nResult);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidIOStream, 12, nResult);
     TRACE_STEP_OK("_setmode(stdin)");
     return KVRA_OK;
 }

@@ -56,7 +56,7 @@ HRESULT ParseRequestMsgToJSON(const char* pszRequestMsg, JsonPtr* ppJSONParams, 
         TRACE_STEP_FAILED("cJSON_GetObjectItem(pszUTF8FuncName)", -1, "NULL == pszUTF8FuncName");
         return -1;
     }
-    TraceDataString(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 10, pszUTF8FuncName);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 10, pszUTF8FuncName);
     TRACE_STEP_OK("cJSON_GetObjectItem(pszUTF8FuncName)");
 
     const cJSON* ptrparamsArray = cJSON_GetObjectItem(pJsonRoot.get(), "params");
@@ -91,7 +91,7 @@ HRESULT ConverJSONArrayItemtoNULLEndString(const cJSON* pJSONArray, int nIndex, 
     TRACE_STEP_OK("Check Parameters(pJSONArray)");
 
     const int nCount = cJSON_GetArraySize(pJSONArray);
-    TraceDataInt(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 12, nCount);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 12, nCount);
     if (0 == nCount || nCount <= nIndex) {
         TRACE_STEP_FAILED("Check Parameters(JSONArray nIndex)", ERROR_INVALID_PARAMETER,
                           "(0 == nCount || nCount <= nIndex)");
@@ -158,7 +158,7 @@ HRESULT ConstructResponseJSON(const char* pszFuncName, HRESULT nErrorCode, const
     if (bBuilt && nErrorCode != KVRA_OK) {
         bBuilt = AddMember(pResponseJSON.get(), "result", cJSON_CreateFalse());
     } else if (bBuilt && pszResult != nullptr) {
-        TraceDataString(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 17, pszResult);
+        TraceMessage(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 17, pszResult);
         bBuilt = AddMember(pResponseJSON.get(), "result", cJSON_CreateString(pszResult));
     }
     if (!bBuilt) {
@@ -174,7 +174,7 @@ HRESULT ConstructResponseJSON(const char* pszFuncName, HRESULT nErrorCode, const
 HRESULT ConvertJSONToResponseMsg(const char* pszFuncName, const cJSON* pResponseJSON, std::string* pstrResponseMsg)
 {
     TRACE_SCOPE();
-    TraceDataString(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 11, pszFuncName);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidJSONUtility, 11, pszFuncName);
 
     std::string strText;
     try {

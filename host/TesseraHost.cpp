@@ -17,7 +17,7 @@ CCryptoAgent* g_pobjCryptoAgent = nullptr;
 HRESULT ParseAndRespondRequest(const char* pszRequestMsg, std::string* pstrResponseMsg)
 {
     TRACE_SCOPE();
-    TraceDataString(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 11, pszRequestMsg);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 11, pszRequestMsg);
 
     JsonPtr pJSONParams;
     std::string strFuncName;
@@ -38,7 +38,7 @@ HRESULT ParseAndRespondRequest(const char* pszRequestMsg, std::string* pstrRespo
 
     std::string strResponseMsg;
     nResult = ConvertJSONToResponseMsg(strFuncName.c_str(), pResponseJSON.get(), &strResponseMsg);
-    TraceDataInt(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 12, nResult);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 12, nResult);
     // Not even the fixed failure response could be allocated: nothing to send.
     if (strResponseMsg.empty()) {
         TRACE_STEP_FAILED("ConvertJSONToResponseMsg", E_OUTOFMEMORY, "NULL == pszResponseMsg");
@@ -61,7 +61,7 @@ HRESULT MsgHandleProc()
             return nResult;
         }
         TRACE_STEP_OK("ReadFromNativeMessaging");
-        TraceDataString(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 13, pszRequestMsg.get());
+        TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 13, pszRequestMsg.get());
 
         if (0 == nLength) {
             TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 14);
@@ -72,11 +72,11 @@ HRESULT MsgHandleProc()
         nResult = ParseAndRespondRequest(pszRequestMsg.get(), &strResponseMsg);
         pszRequestMsg.reset();
         if (KVRA_OK != nResult) {
-            TraceDataInt(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 16, nResult);
+            TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 16, nResult);
             continue;
         }
 
-        TraceDataString(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 15, strResponseMsg.c_str());
+        TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 15, strResponseMsg.c_str());
         nResult = WriteToNativeMessaging(strResponseMsg.c_str());
         if (KVRA_OK != nResult) {
             TRACE_STEP_FAILED("WriteToNativeMessaging", nResult, "KVRA_OK != nResult");

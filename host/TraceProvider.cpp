@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "kernel/platform/LastError.h"
 #include "lttng/TesseraLttngProvider.h"
 
 namespace {
@@ -79,14 +80,15 @@ void Emit(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const TraceA
     const tessera_lttng_emit_fn pfnEmit = g_TraceControl.pfnEmit;
     if (pfnEmit == nullptr)
         return;
-    // Recording must not disturb the caller's errno, which the platform layer
-    // may be about to read.
+    // Recording must not disturb what the traced code is about to read.
     const int nSavedErrno = errno;
+    const uint32_t dwSavedLastError = GetLastError();
     const TraceArg none{nullptr, 0};
     const TraceArg& a0 = nArgs > 0 ? pArgs[0] : none;
     const TraceArg& a1 = nArgs > 1 ? pArgs[1] : none;
     pfnEmit(static_cast<unsigned>(std::countr_zero(dwFlag)), guid.bytes, nNumber, static_cast<uint8_t>(nArgs),
             a0.pData, a0.cbData, a1.pData, a1.cbData);
+    SetLastError(dwSavedLastError);
     errno = nSavedErrno;
 }
 

@@ -53,8 +53,14 @@ TraceArg TraceArgWide(const char16_t* pwsz);
 // A 32-bit integer; refers to the caller's value, which must outlive the call.
 inline TraceArg TraceArgInt(const int32_t& n) { return {&n, sizeof n}; }
 
+inline TraceArg MakeTraceArg(const char* psz) { return TraceArgString(psz); }
+inline TraceArg MakeTraceArg(const char16_t* pwsz) { return TraceArgWide(pwsz); }
+inline TraceArg MakeTraceArg(const int32_t& n) { return TraceArgInt(n); }
+
 namespace trace_detail {
 extern const int* volatile g_apClassState[4];
+// Records a message. Leaves errno and the thread's last error as it found
+// them, since traced code reads them after its own calls.
 void Emit(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const TraceArg* pArgs, unsigned nArgs);
 } // namespace trace_detail
 
@@ -65,46 +71,16 @@ inline bool TraceIsEnabled(uint32_t dwFlag)
     return __atomic_load_n(pState, __ATOMIC_RELAXED) != 0;
 }
 
-// Sends a message under dwFlag if that class is enabled.
-inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber)
+// Sends a message with up to two arguments (8-bit strings, UTF-16 strings
+// or 32-bit integers) under dwFlag. While the class is off, nothing is
+// built.
+template <class... Args>
+inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const Args&... args)
 {
-    if (TraceIsEnabled(dwFlag))
-        trace_detail::Emit(dwFlag, guid, nNumber, nullptr, 0);
-}
-inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, TraceArg arg)
-{
-    if (TraceIsEnabled(dwFlag))
-        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
-}
-inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, TraceArg arg0, TraceArg arg1)
-{
+    static_assert(sizeof...(Args) <= 2, "a message carries at most two arguments");
     if (TraceIsEnabled(dwFlag)) {
-        const TraceArg args[2] = {arg0, arg1};
-        trace_detail::Emit(dwFlag, guid, nNumber, args, 2);
-    }
-}
-
-// Data-message shorthands for the common argument kinds. The arguments are
-// only converted once the class is known to be enabled.
-inline void TraceDataString(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const char* psz)
-{
-    if (TraceIsEnabled(dwFlag)) {
-        const TraceArg arg = TraceArgString(psz);
-        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
-    }
-}
-inline void TraceDataWide(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const char16_t* pwsz)
-{
-    if (TraceIsEnabled(dwFlag)) {
-        const TraceArg arg = TraceArgWide(pwsz);
-        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
-    }
-}
-inline void TraceDataInt(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, int32_t n)
-{
-    if (TraceIsEnabled(dwFlag)) {
-        const TraceArg arg = TraceArgInt(n);
-        trace_detail::Emit(dwFlag, guid, nNumber, &arg, 1);
+        const TraceArg aArgs[] = {MakeTraceArg(args)..., TraceArg{}};
+        trace_detail::Emit(dwFlag, guid, nNumber, aArgs, sizeof...(Args));
     }
 }
 

@@ -72,7 +72,7 @@ HRESULT DescribeLastError(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs,
         return -1;
     }
     TRACE_WSTEP_OK(kFunc, u"GetLastErrorDesc");
-    TraceDataWide(TRACE_FLAG_INFO, kTraceGuidMessageSigning, 32, bstrDesc.c_str());
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidMessageSigning, 32, bstrDesc.c_str());
 
     hResult = UTF16ToUTF8(bstrDesc.c_str(), strUTF8Desc);
     if (FAILED(hResult)) {
@@ -88,7 +88,7 @@ HRESULT DescribeLastError(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs,
 HRESULT Invoke(const char* pszFuncName, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON)
 {
     TRACE_SCOPE();
-    TraceDataString(TRACE_FLAG_INFO, kTraceGuidInvoke, 10, pszFuncName);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidInvoke, 10, pszFuncName);
     if (pszFuncName != nullptr) {
         for (const MethodEntry& method : kMethods) {
             if (EqualsIgnoringAsciiCase(pszFuncName, method.pszName)) {

@@ -81,12 +81,6 @@ size_t FormatWide(char16_t* buf, size_t cchBuf, const char16_t* pwszFormat, ...)
                     out.Put(*pwsz);
             }
             break;
-        case u's': {
-            const char* psz = va_arg(args, const char*);
-            for (; psz != nullptr && *psz != '\0'; ++psz)
-                out.Put(static_cast<char16_t>(static_cast<unsigned char>(*psz)));
-            break;
-        }
         case u'd': {
             const int value = va_arg(args, int);
             const uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);

@@ -5,9 +5,8 @@
 
 // Formats into buf, which holds cchBuf code units, and always NUL-terminates
 // it (when cchBuf > 0); text that does not fit is cut. Understands %ws
-// (const char16_t*), %s (const char*, bytes taken as Latin-1), %d (int),
-// %x and %0Nx (unsigned, lower case) and %%. Returns the units written,
-// without the NUL.
+// (const char16_t*), %d (int), %x and %0Nx (unsigned, lower case) and %%.
+// Returns the units written, without the NUL.
 size_t FormatWide(char16_t* buf, size_t cchBuf, const char16_t* pwszFormat, ...);
 
 // Length of a NUL-terminated UTF-16 string.

@@ -262,8 +262,10 @@ TEST_F(TraceSession, ScopesLeaveTheLastErrorAsTheTracedCodeSetIt)
     ASSERT_TRUE(RunCommand("lttng --quiet enable-event --userspace --session=" + session + " tessera:entry_exit"));
     ASSERT_TRUE(RunCommand("lttng --quiet start " + session));
 
+    // Wait for the daemon to register the provider, however busy the machine.
+    setenv("LTTNG_UST_REGISTER_TIMEOUT", "5000", 1);
     InitTracing();
-    EXPECT_TRUE(TraceIsEnabled(TRACE_FLAG_ENTRY_EXIT));
+    ASSERT_TRUE(TraceIsEnabled(TRACE_FLAG_ENTRY_EXIT));
     EXPECT_FALSE(TraceIsEnabled(TRACE_FLAG_INFO));
     SetLastError(1234);
     errno = EBADF;

@@ -1,4 +1,5 @@
-// The frame layer on in-memory streams.
+// The frame layer on in-memory streams, for what the host's own output
+// cannot show.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -46,75 +47,7 @@ private:
     size_t m_cbOut = 0;
 };
 
-struct Read {
-    HRESULT hr;
-    int32_t nLength;
-    std::string body; // up to the buffer's terminating NUL at nLength
-    bool bBuffer;
-};
-
-Read ReadOne()
-{
-    int32_t nLength = 12345;
-    FrameBuffer buffer;
-    const HRESULT hr = ReadFromNativeMessaging(&nLength, &buffer);
-    Read r{hr, nLength, {}, static_cast<bool>(buffer)};
-    if (buffer && nLength > 0) {
-        EXPECT_EQ(buffer[nLength], '\0');
-        r.body.assign(buffer.get(), static_cast<size_t>(nLength));
-    }
-    return r;
-}
-
 } // namespace
-
-TEST(ReadFrame, ReadsOneFrameAtATime)
-{
-    Streams s(std::string("\x05\0\0\0abcde\x02\0\0\0\r\n", 15));
-    Read r = ReadOne();
-    EXPECT_EQ(r.hr, KVRA_OK);
-    EXPECT_EQ(r.nLength, 5);
-    EXPECT_EQ(r.body, "abcde");
-    r = ReadOne();
-    EXPECT_EQ(r.body, "\r\n");
-    // At the end of input, and every time after it: length 0, no buffer.
-    for (int i = 0; i < 2; ++i) {
-        r = ReadOne();
-        EXPECT_EQ(r.hr, KVRA_OK);
-        EXPECT_EQ(r.nLength, 0);
-        EXPECT_FALSE(r.bBuffer);
-    }
-}
-
-TEST(ReadFrame, LengthsZeroAndMinusOneEndWithoutReadingFurther)
-{
-    for (const char* pszLength : {"\0\0\0\0", "\xff\xff\xff\xff"}) {
-        Streams s(std::string(pszLength, 4) + std::string("\x01\0\0\0x", 5));
-        const Read r = ReadOne();
-        EXPECT_EQ(r.hr, KVRA_OK);
-        EXPECT_EQ(r.nLength, 0);
-        EXPECT_FALSE(r.bBuffer);
-        EXPECT_EQ(s.Rest(), std::string("\x01\0\0\0x", 5));
-    }
-}
-
-TEST(ReadFrame, ShortInputIsPaddedWithZeros)
-{
-    {
-        Streams s(std::string("\x0a\0\0\0abc", 7));
-        const Read r = ReadOne();
-        EXPECT_EQ(r.hr, KVRA_OK);
-        EXPECT_EQ(r.nLength, 10);
-        EXPECT_EQ(r.body, std::string("abc\0\0\0\0\0\0\0", 10));
-    }
-    {
-        // Three length bytes then the end: the missing byte counts as 0.
-        Streams s(std::string("\x03\0\0", 3));
-        const Read r = ReadOne();
-        EXPECT_EQ(r.nLength, 3);
-        EXPECT_EQ(r.body, std::string(3, '\0'));
-    }
-}
 
 TEST(ReadFrame, NegativeLengthGetsNoBufferAndLeavesTheBodyUnread)
 {

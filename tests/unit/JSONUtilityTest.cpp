@@ -24,22 +24,6 @@ JsonPtr Params(const char* pszRequest)
 
 } // namespace
 
-TEST(ParseRequest, FindsNameAndParamsWhateverTheirCase)
-{
-    JsonPtr pParams;
-    std::string strName;
-    ASSERT_EQ(ParseRequestMsgToJSON(R"({"FUNCTION":"signMessage","PARAMS":[{"param":"a"}]})", &pParams, &strName),
-              KVRA_OK);
-    EXPECT_EQ(strName, "signMessage");
-    ASSERT_TRUE(pParams);
-    EXPECT_EQ(cJSON_GetArraySize(pParams.get()), 1);
-
-    ASSERT_EQ(ParseRequestMsgToJSON(R"({"function":"SignMessage","params":[]}xyz)", nullptr, &strName), KVRA_OK);
-    EXPECT_EQ(strName, "SignMessage");
-    ASSERT_EQ(ParseRequestMsgToJSON(R"({"function":"","params":"x"})", nullptr, &strName), KVRA_OK);
-    EXPECT_EQ(strName, "");
-}
-
 TEST(ParseRequest, RejectsWhatIsNotARequest)
 {
     std::string strName = "untouched";
