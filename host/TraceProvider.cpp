@@ -58,15 +58,10 @@ void* LoadProviderLibrary()
         szExe[n] = '\0';
         std::string strPath(szExe);
         strPath.resize(strPath.rfind('/') + 1);
-        strPath += kProviderLibrary;
-        if (void* h = dlopen(strPath.c_str(), RTLD_NOW | RTLD_LOCAL))
+        if (void* h = dlopen((strPath + kProviderLibrary).c_str(), RTLD_NOW | RTLD_LOCAL))
             return h;
     }
-#ifdef TESSERA_PROVIDER_DIR
-    return dlopen(TESSERA_PROVIDER_DIR "/libtessera-lttng.so", RTLD_NOW | RTLD_LOCAL);
-#else
-    return nullptr;
-#endif
+    return dlopen((std::string(TESSERA_PROVIDER_DIR "/") + kProviderLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 } // namespace
