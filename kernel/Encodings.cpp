@@ -4,81 +4,9 @@
 #include <utility>
 
 #include "host/TraceHelper.h"
+#include "kernel/platform/TextConversion.h"
 
 namespace {
-
-constexpr char16_t kReplacement = 0xFFFD;
-
-void AppendUTF8(std::string& str, uint32_t cp)
-{
-    if (cp < 0x80) {
-        str += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        str += static_cast<char>(0xC0 | cp >> 6);
-        str += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        str += static_cast<char>(0xE0 | cp >> 12);
-        str += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        str += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        str += static_cast<char>(0xF0 | cp >> 18);
-        str += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        str += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        str += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-void AppendUTF16(std::u16string& wstr, uint32_t cp)
-{
-    if (cp < 0x10000) {
-        wstr += static_cast<char16_t>(cp);
-    } else {
-        cp -= 0x10000;
-        wstr += static_cast<char16_t>(0xD800 | cp >> 10);
-        wstr += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
-    }
-}
-
-// Decodes one UTF-8 sequence at p. On a malformed sequence returns U+FFFD
-// and consumes its maximal valid prefix (at least one byte), so that the
-// byte that broke it starts the next sequence.
-uint32_t DecodeUTF8(const unsigned char*& p)
-{
-    const unsigned char b = *p++;
-    if (b < 0x80)
-        return b;
-    int nNeed;
-    uint32_t cp;
-    unsigned char lower = 0x80, upper = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-        nNeed = 1;
-        cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        nNeed = 2;
-        cp = b & 0x0F;
-        if (b == 0xE0)
-            lower = 0xA0; // no overlong forms
-        if (b == 0xED)
-            upper = 0x9F; // no surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        nNeed = 3;
-        cp = b & 0x07;
-        if (b == 0xF0)
-            lower = 0x90;
-        if (b == 0xF4)
-            upper = 0x8F; // nothing above U+10FFFF
-    } else {
-        return kReplacement;
-    }
-    for (int i = 0; i < nNeed; ++i) {
-        if (*p < lower || *p > upper)
-            return kReplacement; // also stops at the terminating NUL
-        cp = cp << 6 | (*p++ & 0x3F);
-        lower = 0x80;
-        upper = 0xBF;
-    }
-    return cp;
-}
 
 const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -109,18 +37,7 @@ HRESULT UTF16ToUTF8(const char16_t* pwszSource, std::string& strUTF8)
         return E_POINTER;
     }
     try {
-        std::string strOut;
-        for (const char16_t* p = pwszSource; *p != u'\0'; ++p) {
-            uint32_t cp = *p;
-            if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
-                ++p;
-            } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-                cp = kReplacement;
-            }
-            AppendUTF8(strOut, cp);
-        }
-        strUTF8 = std::move(strOut);
+        strUTF8 = ConvertUtf16ToUtf8(pwszSource);
     } catch (const std::bad_alloc&) {
         TraceWideStatus(u"New Memory", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
@@ -136,11 +53,7 @@ HRESULT UTF8ToUTF16(const char* pszSource, std::u16string& wstrUTF16)
         return E_POINTER;
     }
     try {
-        std::u16string wstrOut;
-        auto p = reinterpret_cast<const unsigned char*>(pszSource);
-        while (*p != '\0')
-            AppendUTF16(wstrOut, DecodeUTF8(p));
-        wstrUTF16 = std::move(wstrOut);
+        wstrUTF16 = ConvertUtf8ToUtf16(pszSource);
     } catch (const std::bad_alloc&) {
         TraceWideStatus(u"New Memory", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;

@@ -1,0 +1,57 @@
+// Collecting certificates from a store and narrowing them down.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "StatusCodes.h"
+#include "kernel/platform/CertContext.h"
+#include "kernel/platform/CertFields.h"
+#include "kernel/platform/CertStore.h"
+
+using CertList = std::vector<CertContextRef>;
+
+// What a certificate must satisfy; a null or zero field places no
+// restriction.
+struct CertFilter {
+    const char16_t* pwszSubjectDN = nullptr; // "#"-separated alternatives
+    const char16_t* pwszIssuerDN = nullptr;  // "#"-separated alternatives
+    const uint8_t* pbSubjectKeyID = nullptr; // raw key identifier
+    uint32_t cbSubjectKeyID = 0;             //   and its length in bytes
+    const uint8_t* pbSerialNumber = nullptr; // least significant byte first
+    uint32_t cbSerialNumber = 0;             //   and its length in bytes
+    uint32_t dwKeyUsage = 0;                 // passes with any one of these bits
+    int32_t bCheckPrivateKey = 0;            // exactly 1: the private key must be obtainable
+    const char* pszSignatureAlgOID = nullptr; // prefix of the signature algorithm OID
+    const FILETIME* pftValidityTime = nullptr; // moment at which it must be valid
+};
+
+// Appends every certificate of the user's store of that name ("MY").
+// After a failure the list is empty.
+HRESULT ExtractCertificatesFromLocalStore(const char16_t* pwszStoreName, CertList& certList);
+
+// Appends every certificate of an open store, in store order.
+HRESULT ExtractCertificatesFromStore(const CertStore* pStore, CertList& certList);
+
+// Splits a filter string at every "#" into alternatives (each cut to 255
+// characters) and appends them. A null string gives none; an empty one
+// gives one empty alternative.
+void ParseFilters(const char16_t* pwszFilter, std::vector<std::u16string>& vtrFilters);
+
+// Appends to outList every certificate of inList that passes all criteria
+// of the record (null: every certificate passes), in input order. Only a
+// failure to add a certificate is returned; after it outList is empty.
+HRESULT FilterCertificates(const CertFilter* pFilter, CertList& outList, const CertList& inList);
+
+// The criteria, each 0 for pass and non-zero for reject.
+HRESULT CheckCertSubjectName(const CertContextRef& pCert, const std::vector<std::u16string>& vtrFilters);
+HRESULT CheckCertIssuer(const CertContextRef& pCert, const std::vector<std::u16string>& vtrFilters);
+HRESULT CheckCertKeyUsage(const CertContextRef& pCert, uint32_t dwKeyUsage);
+HRESULT CheckCertSubjectKeyID(const CertContextRef& pCert, const uint8_t* pbKeyId, uint32_t cbKeyId);
+HRESULT CheckCertSerialNumber(const CertContextRef& pCert, const uint8_t* pbSerial, uint32_t cbSerial);
+HRESULT CheckCertTimeValidity(const CertContextRef& pCert, const FILETIME* pftTime);
+HRESULT CheckCertSignatureAlg(const CertContextRef& pCert, const char* pszOid);
+
+// Case-insensitive substring search, as the platform's StrStrIW.
+bool ContainsIgnoringCase(std::u16string_view wsvText, std::u16string_view wsvPattern);

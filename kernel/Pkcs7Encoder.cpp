@@ -1,0 +1,212 @@
+#include "Pkcs7Encoder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+
+#include "DerEncoder.h"
+#include "Encodings.h"
+#include "HashAndSign.h"
+#include "host/TraceHelper.h"
+#include "kernel/platform/CertFields.h"
+#include "kernel/platform/StructureEncoder.h"
+#include "kernel/platform/TextConversion.h"
+
+namespace {
+
+constexpr char kDataOid[] = "1.2.840.113549.1.7.1";
+constexpr char kSignedDataOid[] = "1.2.840.113549.1.7.2";
+constexpr uint8_t kSignedDataVersion[] = {0x02, 0x01, 0x01};
+
+CRYPT_DATA_BLOB Blob(const std::vector<uint8_t>& vtr)
+{
+    return CRYPT_DATA_BLOB{static_cast<uint32_t>(vtr.size()), vtr.data()};
+}
+
+HRESULT Fail(const char16_t* pwszStep, HRESULT hr)
+{
+    TraceWideStatus(pwszStep, hr);
+    return hr;
+}
+
+// The file's bytes, for content taken from a file. Files of 4 GiB or more
+// are refused rather than cut.
+HRESULT ReadContentFile(const char16_t* pwszFilePath, std::vector<uint8_t>& vtrContent)
+{
+    if (pwszFilePath == nullptr)
+        return Fail(u"CreateFile", E_POINTER);
+    const std::string strPath = ConvertUtf16ToUtf8(pwszFilePath);
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(u"CreateFile", KernelStatusFromError(errno == ENOENT ? 2 : 5));
+    struct stat st {};
+    HRESULT hr = KVRA_OK;
+    if (fstat(fd, &st) != 0 || st.st_size > 0xFFFFFFFFLL) {
+        hr = Fail(u"GetFileSizeEx", E_FAIL);
+    } else {
+        try {
+            vtrContent.assign(static_cast<size_t>(st.st_size), 0);
+            const ssize_t nRead = vtrContent.empty() ? 0 : read(fd, vtrContent.data(), vtrContent.size());
+            if (nRead < 0)
+                hr = Fail(u"ReadFile", E_FAIL);
+            else
+                vtrContent.resize(static_cast<size_t>(nRead));
+        } catch (const std::bad_alloc&) {
+            hr = Fail(u"New Memory", E_OUTOFMEMORY);
+        }
+    }
+    close(fd);
+    return hr;
+}
+
+// AlgorithmIdentifier { digest OID, NULL }: the attribute encoding
+// SEQUENCE { OID, SET {} } with its last two bytes made into a NULL.
+HRESULT EncodeDigestAlgorithm(const std::string& strDigestOid, std::vector<uint8_t>& vtrAlgorithm)
+{
+    const CRYPT_ATTRIBUTE attribute{strDigestOid.c_str(), 0, nullptr};
+    HRESULT hr = EncodeObject(StructType::PKCS_ATTRIBUTE, &attribute, vtrAlgorithm);
+    if (FAILED(hr)) {
+        TraceWideStatus(u"EncodeObject-PKCS_ATTRIBUTE", hr);
+        const CRYPT_ALGORITHM_IDENTIFIER algorithm{strDigestOid.c_str(), {0, nullptr}};
+        hr = EncodeObject(StructType::X509_ALGORITHM_IDENTIFIER, &algorithm, vtrAlgorithm);
+        if (FAILED(hr))
+            return Fail(u"EncodeObject-X509_ALGORITHM_IDENTIFIER", hr);
+    }
+    if (vtrAlgorithm.size() < 2)
+        return Fail(u"EncodeObject-PKCS_ATTRIBUTE", E_FAIL);
+    vtrAlgorithm[vtrAlgorithm.size() - 2] = 0x05;
+    vtrAlgorithm[vtrAlgorithm.size() - 1] = 0x00;
+    return KVRA_OK;
+}
+
+} // namespace
+
+HRESULT EncapsulatePKCS7(const uint8_t* pbContent, uint32_t cbContent, const char16_t* pwszFilePath, bool bFromFile,
+                         bool bIncludeContent, const CertContextRef& pCert, std::string strDigestOid,
+                         std::string strSignatureOid, const uint8_t* pbSignature, uint32_t cbSignature,
+                         uint32_t dwBase64Flags, std::u16string& bstrResult, uint32_t* pdwBase64Length)
+{
+    TRACE_SCOPE();
+    if (!pCert || pbSignature == nullptr || (pbContent == nullptr && cbContent != 0))
+        return Fail(u"Check Parameters", E_POINTER);
+    try {
+        // digestAlgorithms: SET { AlgorithmIdentifier }
+        std::vector<uint8_t> vtrAlgorithm, vtrDigestAlgorithms;
+        HRESULT hr = EncodeDigestAlgorithm(strDigestOid, vtrAlgorithm);
+        if (FAILED(hr))
+            return hr;
+        hr = ASN1Encode(0x31, vtrAlgorithm.data(), static_cast<uint32_t>(vtrAlgorithm.size()), vtrDigestAlgorithms);
+        if (FAILED(hr))
+            return Fail(u"ASN1Encode-digestAlgorithms", hr);
+
+        // contentInfo: SEQUENCE { data, [0] { OCTET STRING } } when attached.
+        std::vector<uint8_t> vtrFileContent, vtrOctets, vtrInnerContentInfo;
+        if (bIncludeContent) {
+            if (bFromFile) {
+                hr = ReadContentFile(pwszFilePath, vtrFileContent);
+                if (FAILED(hr))
+                    return hr;
+                pbContent = vtrFileContent.data();
+                cbContent = static_cast<uint32_t>(vtrFileContent.size());
+            }
+            const CRYPT_DATA_BLOB content{cbContent, pbContent};
+            hr = EncodeObject(StructType::X509_OCTET_STRING, &content, vtrOctets);
+            if (FAILED(hr))
+                return Fail(u"EncodeObject-X509_OCTET_STRING", hr);
+        }
+        const CRYPT_CONTENT_INFO innerInfo{kDataOid, Blob(vtrOctets)};
+        hr = EncodeObject(StructType::PKCS_CONTENT_INFO, &innerInfo, vtrInnerContentInfo);
+        if (FAILED(hr))
+            return Fail(u"EncodeObject-PKCS_CONTENT_INFO", hr);
+
+        // certificates: [0] { the signing certificate }
+        std::vector<uint8_t> vtrCertificates;
+        hr = ASN1Encode(0xA0, pCert->vtrEncoded.data(), static_cast<uint32_t>(pCert->vtrEncoded.size()),
+                        vtrCertificates);
+        if (FAILED(hr))
+            return Fail(u"ASN1Encode-certificates", hr);
+
+        // signerInfos: SET { SignerInfo }
+        const X509_NAME* pIssuer = X509_get_issuer_name(pCert->pX509.get());
+        const unsigned char* pbIssuer = nullptr;
+        size_t cbIssuer = 0;
+        if (X509_NAME_get0_der(const_cast<X509_NAME*>(pIssuer), &pbIssuer, &cbIssuer) != 1)
+            return Fail(u"X509_NAME_get0_der", E_FAIL);
+        const std::vector<uint8_t> vtrSerial = GetSerialNumberBytes(*pCert);
+        CMSG_SIGNER_INFO signer{};
+        signer.dwVersion = 1;
+        signer.Issuer = CRYPT_DATA_BLOB{static_cast<uint32_t>(cbIssuer), pbIssuer};
+        signer.SerialNumber = Blob(vtrSerial);
+        signer.HashAlgorithm.pszObjId = strDigestOid.c_str();
+        signer.HashEncryptionAlgorithm.pszObjId = strSignatureOid.c_str();
+        signer.EncryptedHash = CRYPT_DATA_BLOB{cbSignature, pbSignature};
+        std::vector<uint8_t> vtrSignerInfo, vtrSignerInfos;
+        hr = EncodeObject(StructType::PKCS7_SIGNER_INFO, &signer, vtrSignerInfo);
+        if (FAILED(hr))
+            return Fail(u"EncodeObject-PKCS7_SIGNER_INFO", hr);
+        hr = ASN1Encode(0x31, vtrSignerInfo.data(), static_cast<uint32_t>(vtrSignerInfo.size()), vtrSignerInfos);
+        if (FAILED(hr))
+            return Fail(u"ASN1Encode-signerInfos", hr);
+
+        // SignedData: SEQUENCE { version, digestAlgorithms, contentInfo,
+        // certificates, signerInfos }
+        std::vector<uint8_t> vtrBody(std::begin(kSignedDataVersion), std::end(kSignedDataVersion));
+        for (const auto* pPart : {&vtrDigestAlgorithms, &vtrInnerContentInfo, &vtrCertificates, &vtrSignerInfos})
+            vtrBody.insert(vtrBody.end(), pPart->begin(), pPart->end());
+        std::vector<uint8_t> vtrSignedData;
+        hr = ASN1Encode(0x30, vtrBody.data(), static_cast<uint32_t>(vtrBody.size()), vtrSignedData);
+        if (FAILED(hr))
+            return Fail(u"ASN1Encode-SignedData", hr);
+
+        // ContentInfo: SEQUENCE { signedData, [0] SignedData }
+        const CRYPT_CONTENT_INFO outerInfo{kSignedDataOid, Blob(vtrSignedData)};
+        std::vector<uint8_t> vtrContentInfo;
+        hr = EncodeObject(StructType::PKCS_CONTENT_INFO, &outerInfo, vtrContentInfo);
+        if (FAILED(hr))
+            return Fail(u"EncodeObject-PKCS_CONTENT_INFO", hr);
+
+        std::string strBase64;
+        hr = Base64EncodeEx(vtrContentInfo.data(), static_cast<int32_t>(vtrContentInfo.size()), strBase64,
+                            dwBase64Flags);
+        if (FAILED(hr))
+            return Fail(u"Base64EncodeEx", hr);
+        // The text is ASCII: each character becomes the same UTF-16 unit.
+        bstrResult.assign(strBase64.begin(), strBase64.end());
+        if (pdwBase64Length != nullptr)
+            *pdwBase64Length = static_cast<uint32_t>(strBase64.size());
+        return KVRA_OK;
+    } catch (const std::bad_alloc&) {
+        return Fail(u"New Memory", E_OUTOFMEMORY);
+    }
+}
+
+HRESULT SignData(std::u16string& bstrResult, const char16_t* pwszMessage, const CertContextRef& pCert,
+                 uint32_t dwAlgId, bool bIncludeContent)
+{
+    TRACE_SCOPE();
+    std::string strDigestOid, strSignatureOid;
+    if (!GetAlgorithmIdentifiers(dwAlgId, strDigestOid, strSignatureOid))
+        return Fail(u"GetAlgorithmIdentifiers", NTE_BAD_ALGID);
+
+    std::string strContent;
+    HRESULT hr = UTF16ToUTF8(pwszMessage, strContent);
+    if (FAILED(hr))
+        return Fail(u"UTF16ToUTF8", hr);
+
+    std::vector<uint8_t> vtrSignature;
+    const auto* pbContent = reinterpret_cast<const uint8_t*>(strContent.data());
+    const auto cbContent = static_cast<uint32_t>(strContent.size());
+    hr = CalculateHashandSign(pCert, pbContent, cbContent, dwAlgId, vtrSignature);
+    if (FAILED(hr))
+        return Fail(u"CalculateHashandSign", hr);
+
+    hr = EncapsulatePKCS7(pbContent, cbContent, nullptr, false, bIncludeContent, pCert, strDigestOid,
+                          strSignatureOid, vtrSignature.data(), static_cast<uint32_t>(vtrSignature.size()), 0,
+                          bstrResult, nullptr);
+    if (FAILED(hr))
+        return Fail(u"EncapsulatePKCS7", hr);
+    TraceWideStatus(u"EncapsulatePKCS7", KVRA_OK);
+    return KVRA_OK;
+}

@@ -1,0 +1,54 @@
+// The fields of a certificate that the kernel reads, standing in for the
+// platform's parsed certificate, its extension decoder and its time
+// conversions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CertContext.h"
+
+// The platform's calendar record (16 bytes), in UTC.
+struct SYSTEMTIME {
+    uint16_t wYear;
+    uint16_t wMonth;
+    uint16_t wDayOfWeek;
+    uint16_t wDay;
+    uint16_t wHour;
+    uint16_t wMinute;
+    uint16_t wSecond;
+    uint16_t wMilliseconds;
+};
+static_assert(sizeof(SYSTEMTIME) == 16);
+
+// A moment as 100-nanosecond intervals since 1 January 1601, UTC.
+using FILETIME = uint64_t;
+
+// The serial number's DER content bytes, least significant first, as the
+// platform holds them (a leading 00 sign byte included).
+std::vector<uint8_t> GetSerialNumberBytes(const CERT_CONTEXT& cert);
+
+// The first byte of the key-usage bit string. False when the certificate
+// has no key-usage extension.
+bool GetKeyUsageByte(const CERT_CONTEXT& cert, uint8_t& bUsage);
+
+// The subject key identifier's bytes. False when the certificate has no
+// subject-key-identifier extension.
+bool GetSubjectKeyIdentifier(const CERT_CONTEXT& cert, std::vector<uint8_t>* pvtrKeyId);
+
+// The signature algorithm's object identifier in dotted form.
+std::string GetSignatureAlgorithmOid(const CERT_CONTEXT& cert);
+
+// The validity period's ends as calendar records and as file times.
+SYSTEMTIME GetNotBefore(const CERT_CONTEXT& cert);
+SYSTEMTIME GetNotAfter(const CERT_CONTEXT& cert);
+
+// -1 when the time lies before the validity period, 1 when after it, 0
+// within it. A null time means now.
+int32_t CertVerifyTimeValidity(const FILETIME* pTimeToVerify, const CERT_CONTEXT& cert);
+
+// Conversions between the two time forms.
+FILETIME SystemTimeToFileTime(const SYSTEMTIME& st);
+SYSTEMTIME FileTimeToSystemTime(FILETIME ft);
+FILETIME GetSystemTimeAsFileTime();

@@ -1,0 +1,121 @@
+#include "CertStore.h"
+
+#include <pk11pub.h>
+
+#include <algorithm>
+#include <new>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "LastError.h"
+#include "NssSession.h"
+
+namespace {
+
+constexpr uint32_t kOutOfMemory = 0x8007000E;
+
+struct SlotListDeleter {
+    void operator()(PK11SlotList* p) const { PK11_FreeSlotList(p); }
+};
+struct CertListDeleter {
+    void operator()(CERTCertList* p) const { CERT_DestroyCertList(p); }
+};
+
+bool IsStoreName(const char16_t* pwsz, const char16_t* pwszName)
+{
+    for (; *pwsz != u'\0' && *pwszName != u'\0'; ++pwsz, ++pwszName) {
+        const char16_t a = (*pwsz >= u'a' && *pwsz <= u'z') ? *pwsz - 32 : *pwsz;
+        if (a != *pwszName)
+            return false;
+    }
+    return *pwsz == *pwszName;
+}
+
+// Appends the user certificates of every token. A token reached twice (in
+// the database's module list and through p11-kit) is listed once: a
+// certificate counts once per token serial number.
+bool AppendUserCertificates(CertStore& store)
+{
+    std::unique_ptr<PK11SlotList, SlotListDeleter> pSlots(
+        PK11_GetAllTokens(CKM_INVALID_MECHANISM, PR_FALSE, PR_FALSE, nullptr));
+    if (!pSlots)
+        return true; // no token at all: an empty store
+    std::set<std::pair<std::string, std::vector<uint8_t>>> seen;
+    for (PK11SlotListElement* pElement = pSlots->head; pElement != nullptr; pElement = pElement->next) {
+        PK11SlotInfo* pSlot = pElement->slot;
+        if (!PK11_IsPresent(pSlot))
+            continue;
+        CK_TOKEN_INFO info{};
+        std::string strSerial;
+        if (PK11_GetTokenInfo(pSlot, &info) == SECSuccess)
+            strSerial.assign(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber);
+        strSerial += '/';
+        strSerial += PK11_GetTokenName(pSlot);
+        // Listing a slot asks it for certificates only: no login, no prompt.
+        std::unique_ptr<CERTCertList, CertListDeleter> pCerts(PK11_ListCertsInSlot(pSlot));
+        if (!pCerts)
+            continue;
+        for (CERTCertListNode* pNode = CERT_LIST_HEAD(pCerts); !CERT_LIST_END(pNode, pCerts);
+             pNode = CERT_LIST_NEXT(pNode)) {
+            CERTCertificate* pCert = pNode->cert;
+            if (!CERT_IsUserCert(pCert))
+                continue;
+            std::vector<uint8_t> vtrDer(pCert->derCert.data, pCert->derCert.data + pCert->derCert.len);
+            if (!seen.emplace(strSerial, vtrDer).second)
+                continue;
+            CertContextRef pContext = CreateCertificateContext(vtrDer.data(), vtrDer.size(), CERT_DupCertificate(pCert),
+                                                               PK11_ReferenceSlot(pSlot));
+            if (pContext && !store.AddCertificate(pContext, false))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool CertStore::AddCertificate(const CertContextRef& pCert, bool bUseExisting)
+{
+    const bool bPresent = bUseExisting && std::any_of(m_vtrCerts.begin(), m_vtrCerts.end(), [&](const CertContextRef& p) {
+        return p->vtrEncoded == pCert->vtrEncoded;
+    });
+    if (bPresent)
+        return true;
+    try {
+        m_vtrCerts.push_back(pCert);
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return false;
+    }
+    return true;
+}
+
+HCERTSTORE CertOpenSystemStore(const char16_t* pwszStoreName)
+{
+    if (pwszStoreName == nullptr || !IsStoreName(pwszStoreName, u"MY")) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!EnsureNssSession())
+        return nullptr;
+    try {
+        auto pStore = std::make_unique<CertStore>();
+        if (!AppendUserCertificates(*pStore))
+            return nullptr;
+        return pStore;
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return nullptr;
+    }
+}
+
+HCERTSTORE CertOpenMemoryStore()
+{
+    try {
+        return std::make_unique<CertStore>();
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return nullptr;
+    }
+}

@@ -1,0 +1,342 @@
+#include "CryptoProvider.h"
+
+#include <openssl/x509.h>
+#include <secerr.h>
+#include <sslerr.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "LastError.h"
+
+namespace {
+
+constexpr uint32_t SCARD_W_REMOVED_CARD = 0x80100069;
+constexpr uint32_t SCARD_W_WRONG_CHV = 0x8010006B;
+constexpr uint32_t SCARD_W_CHV_BLOCKED = 0x8010006C;
+constexpr uint32_t SCARD_W_CANCELLED_BY_USER = 0x8010006E;
+constexpr uint32_t NTE_BAD_ALGID_CODE = 0x80090008;
+constexpr uint32_t NTE_FAIL_CODE = 0x80090020;
+constexpr uint32_t NTE_BAD_HASH_STATE = 0x8009000C;
+constexpr uint32_t CRYPT_E_NO_KEY_PROPERTY = 0x8009200B;
+constexpr uint32_t ERROR_MORE_DATA = 234;
+constexpr uint32_t ERROR_INVALID_PARAMETER_CODE = 87;
+constexpr uint32_t kOutOfMemory = 0x8007000E;
+
+struct HashAlgorithm {
+    uint32_t dwAlgId;
+    const EVP_MD* (*pfnDigest)();
+    // DER of the DigestInfo up to the digest itself.
+    std::vector<uint8_t> vtrPrefix;
+};
+
+const HashAlgorithm* FindHashAlgorithm(uint32_t dwAlgId)
+{
+    static const HashAlgorithm kAlgorithms[] = {
+        {0x8003, EVP_md5, {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05,
+                           0x00, 0x04, 0x10}},
+        {0x8004, EVP_sha1, {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e, 0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14}},
+        {0x800C, EVP_sha256, {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+                              0x01, 0x05, 0x00, 0x04, 0x20}},
+        {0x800D, EVP_sha384, {0x30, 0x41, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+                              0x02, 0x05, 0x00, 0x04, 0x30}},
+        {0x800E, EVP_sha512, {0x30, 0x51, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02,
+                              0x03, 0x05, 0x00, 0x04, 0x40}},
+    };
+    for (const auto& algorithm : kAlgorithms) {
+        if (algorithm.dwAlgId == dwAlgId)
+            return &algorithm;
+    }
+    return nullptr;
+}
+
+// The name a PIN prompt shows for the certificate: its common name, or the
+// whole subject when it has none.
+std::string DisplayName(const CERT_CONTEXT& cert)
+{
+    const X509_NAME* pSubject = X509_get_subject_name(cert.pX509.get());
+    const int nIndex = X509_NAME_get_index_by_NID(pSubject, NID_commonName, -1);
+    if (nIndex >= 0) {
+        unsigned char* pszUtf8 = nullptr;
+        const int n = ASN1_STRING_to_UTF8(&pszUtf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(pSubject, nIndex)));
+        if (n >= 0) {
+            std::string strName(reinterpret_cast<char*>(pszUtf8), static_cast<size_t>(n));
+            OPENSSL_free(pszUtf8);
+            return strName;
+        }
+    }
+    char szName[256];
+    X509_NAME_oneline(pSubject, szName, sizeof szName);
+    return szName;
+}
+
+// The Windows code for a failed key operation, from what the PIN prompt
+// saw and what NSS reported.
+uint32_t KeyFailureCode(const PinPromptContext& pin, bool bFinding)
+{
+    if (pin.bCancelled)
+        return SCARD_W_CANCELLED_BY_USER;
+    if (pin.bBlocked)
+        return SCARD_W_CHV_BLOCKED;
+    if (pin.bGaveUp)
+        return SCARD_W_WRONG_CHV;
+    switch (PORT_GetError()) {
+    case SEC_ERROR_LOCKED_PASSWORD:
+        return SCARD_W_CHV_BLOCKED;
+    case SEC_ERROR_BAD_PASSWORD:
+        return SCARD_W_WRONG_CHV;
+    case SEC_ERROR_NO_TOKEN:
+        return SCARD_W_REMOVED_CARD;
+    case SEC_ERROR_NO_KEY:
+    case SSL_ERROR_NO_CERTIFICATE:
+    case 0:
+        return bFinding ? CRYPT_E_NO_KEY_PROPERTY : NTE_FAIL_CODE;
+    case SEC_ERROR_INVALID_ALGORITHM:
+    case SEC_ERROR_BAD_KEY:
+        return NTE_BAD_ALGID_CODE;
+    default:
+        return bFinding ? CRYPT_E_NO_KEY_PROPERTY : NTE_FAIL_CODE;
+    }
+}
+
+bool CopyOut(const std::vector<uint8_t>& vtrValue, uint8_t* pbData, uint32_t* pcbData)
+{
+    if (pcbData == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return false;
+    }
+    const auto cbValue = static_cast<uint32_t>(vtrValue.size());
+    if (pbData == nullptr) {
+        *pcbData = cbValue;
+        return true;
+    }
+    if (*pcbData < cbValue) {
+        *pcbData = cbValue;
+        SetLastError(ERROR_MORE_DATA);
+        return false;
+    }
+    std::memcpy(pbData, vtrValue.data(), cbValue);
+    *pcbData = cbValue;
+    return true;
+}
+
+std::vector<uint8_t> AsCString(const std::string& str)
+{
+    std::vector<uint8_t> vtr(str.begin(), str.end());
+    vtr.push_back(0);
+    return vtr;
+}
+
+} // namespace
+
+bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& hProv, uint32_t& dwKeySpec)
+{
+    hProv.reset();
+    if (!pCert) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return false;
+    }
+    CERTCertificate* pNssCert = pCert->pNssCert.get();
+    if (pNssCert == nullptr) {
+        SetLastError(CRYPT_E_NO_KEY_PROPERTY);
+        return false;
+    }
+    try {
+        auto pProv = std::make_unique<CryptProvider>();
+        pProv->pCert = pCert;
+        pProv->pin.strCertName = DisplayName(*pCert);
+        PK11SlotInfo* pSlot = pCert->pSlot ? pCert->pSlot.get() : pNssCert->slot;
+        if (pSlot != nullptr)
+            pProv->pSlot.reset(PK11_ReferenceSlot(pSlot));
+        if (pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr)) {
+            // As a smart card's provider does, open the key without asking
+            // for the PIN: the login waits for the first use of the key. Until
+            // then the key counts as present when NSS pairs the certificate
+            // with a key on the token, as it does for listing.
+            if (!CERT_IsUserCert(pNssCert)) {
+                SetLastError(CRYPT_E_NO_KEY_PROPERTY);
+                return false;
+            }
+        } else if (!EnsurePrivateKey(*pProv)) {
+            return false;
+        }
+        dwKeySpec = AT_KEYEXCHANGE;
+        hProv = std::move(pProv);
+        return true;
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return false;
+    }
+}
+
+bool EnsurePrivateKey(CryptProvider& prov)
+{
+    if (prov.pKey)
+        return true;
+    PORT_SetError(0);
+    PK11SlotInfo* pSlot = prov.pSlot.get();
+    CERTCertificate* pNssCert = prov.pCert->pNssCert.get();
+    // Logging in may prompt for the PIN through the provider's context.
+    if (pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr) &&
+        PK11_Authenticate(pSlot, PR_TRUE, &prov.pin) != SECSuccess) {
+        SetLastError(KeyFailureCode(prov.pin, false));
+        return false;
+    }
+    // The key on the certificate's own token; without a token, anywhere.
+    prov.pKey.reset(pSlot != nullptr ? PK11_FindPrivateKeyFromCert(pSlot, pNssCert, &prov.pin)
+                                     : PK11_FindKeyByAnyCert(pNssCert, &prov.pin));
+    if (!prov.pKey) {
+        SetLastError(KeyFailureCode(prov.pin, true));
+        return false;
+    }
+    if (pSlot == nullptr)
+        prov.pSlot.reset(PK11_GetSlotFromPrivateKey(prov.pKey.get()));
+    return true;
+}
+
+bool CryptGetProvParam(const CryptProvider& prov, uint32_t dwParam, uint8_t* pbData, uint32_t* pcbData)
+{
+    PK11SlotInfo* pSlot = prov.pSlot.get();
+    try {
+        switch (dwParam) {
+        case PP_NAME: {
+            SECMODModule* pModule = pSlot != nullptr ? PK11_GetModule(pSlot) : nullptr;
+            const char* pszName = pModule != nullptr && pModule->commonName != nullptr ? pModule->commonName : "";
+            return CopyOut(AsCString(pszName), pbData, pcbData);
+        }
+        case PP_CONTAINER: {
+            // "token:nickname", the way NSS names an object on a token. NSS
+            // prefixes a token certificate's nickname with the name of a
+            // token that holds it, which need not be this one.
+            const std::string strToken = pSlot != nullptr ? PK11_GetTokenName(pSlot) : "";
+            std::string strNickname;
+            if (char* pszKeyNickname = prov.pKey ? PK11_GetPrivateKeyNickname(prov.pKey.get()) : nullptr) {
+                strNickname = pszKeyNickname;
+                PORT_Free(pszKeyNickname);
+            }
+            if (strNickname.empty() && prov.pCert->pNssCert->nickname != nullptr) {
+                strNickname = prov.pCert->pNssCert->nickname;
+                if (const size_t nColon = strNickname.find(':'); nColon != std::string::npos)
+                    strNickname.erase(0, nColon + 1);
+            }
+            return CopyOut(AsCString(strToken + ":" + strNickname), pbData, pcbData);
+        }
+        case PP_IMPTYPE: {
+            uint32_t dwType = CRYPT_IMPL_SOFTWARE;
+            if (pSlot != nullptr && PK11_IsHW(pSlot))
+                dwType = CRYPT_IMPL_HARDWARE;
+            if (pSlot != nullptr && PK11_IsRemovable(pSlot))
+                dwType |= CRYPT_IMPL_REMOVABLE;
+            std::vector<uint8_t> vtrValue(sizeof dwType);
+            std::memcpy(vtrValue.data(), &dwType, sizeof dwType);
+            return CopyOut(vtrValue, pbData, pcbData);
+        }
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER_CODE);
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return false;
+    }
+}
+
+bool CryptCreateHash(CryptProvider& prov, uint32_t dwAlgId, HCRYPTHASH& hHash)
+{
+    hHash.reset();
+    const HashAlgorithm* pAlgorithm = FindHashAlgorithm(dwAlgId);
+    // Only RSA keys make PKCS#1 signatures; the certificate tells the key's
+    // type without touching the key.
+    const EVP_PKEY* pPublicKey = X509_get0_pubkey(prov.pCert->pX509.get());
+    if (pAlgorithm == nullptr || pPublicKey == nullptr || EVP_PKEY_get_base_id(pPublicKey) != EVP_PKEY_RSA ||
+        (prov.pSlot && !PK11_DoesMechanism(prov.pSlot.get(), CKM_RSA_PKCS))) {
+        SetLastError(NTE_BAD_ALGID_CODE);
+        return false;
+    }
+    try {
+        auto pHash = std::make_unique<CryptHash>();
+        pHash->pProvider = &prov;
+        pHash->dwAlgId = dwAlgId;
+        pHash->pDigest.reset(EVP_MD_CTX_new());
+        if (!pHash->pDigest || EVP_DigestInit_ex(pHash->pDigest.get(), pAlgorithm->pfnDigest(), nullptr) != 1) {
+            SetLastError(NTE_FAIL_CODE);
+            return false;
+        }
+        hHash = std::move(pHash);
+        return true;
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return false;
+    }
+}
+
+bool CryptHashData(CryptHash& hash, const uint8_t* pbData, uint32_t cbData)
+{
+    if (!hash.vtrDigest.empty()) {
+        SetLastError(NTE_BAD_HASH_STATE);
+        return false;
+    }
+    if (cbData != 0 && EVP_DigestUpdate(hash.pDigest.get(), pbData, cbData) != 1) {
+        SetLastError(NTE_FAIL_CODE);
+        return false;
+    }
+    return true;
+}
+
+bool CryptSignHashW(CryptHash& hash, uint32_t /*dwKeySpec*/, uint8_t* pbSignature, uint32_t* pcbSignature)
+{
+    if (pcbSignature == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER_CODE);
+        return false;
+    }
+    if (!EnsurePrivateKey(*hash.pProvider))
+        return false;
+    SECKEYPrivateKey* pKey = hash.pProvider->pKey.get();
+    const int nLength = PK11_SignatureLen(pKey);
+    if (nLength <= 0) {
+        SetLastError(NTE_FAIL_CODE);
+        return false;
+    }
+    const auto cbSignature = static_cast<uint32_t>(nLength);
+    if (pbSignature == nullptr) {
+        *pcbSignature = cbSignature;
+        return true;
+    }
+    if (*pcbSignature < cbSignature) {
+        *pcbSignature = cbSignature;
+        SetLastError(ERROR_MORE_DATA);
+        return false;
+    }
+    try {
+        if (hash.vtrDigest.empty()) {
+            unsigned char abDigest[EVP_MAX_MD_SIZE];
+            unsigned int cbDigest = 0;
+            if (EVP_DigestFinal_ex(hash.pDigest.get(), abDigest, &cbDigest) != 1) {
+                SetLastError(NTE_FAIL_CODE);
+                return false;
+            }
+            hash.vtrDigest.assign(abDigest, abDigest + cbDigest);
+        }
+        // NSS refuses MD5 in its own DigestInfo signing, so the DigestInfo is
+        // built here and signed raw.
+        std::vector<uint8_t> vtrDigestInfo = FindHashAlgorithm(hash.dwAlgId)->vtrPrefix;
+        vtrDigestInfo.insert(vtrDigestInfo.end(), hash.vtrDigest.begin(), hash.vtrDigest.end());
+        SECItem data{siBuffer, vtrDigestInfo.data(), static_cast<unsigned int>(vtrDigestInfo.size())};
+        SECItem signature{siBuffer, pbSignature, cbSignature};
+        PORT_SetError(0);
+        if (PK11_SignWithMechanism(pKey, CKM_RSA_PKCS, nullptr, &signature, &data) != SECSuccess) {
+            SetLastError(KeyFailureCode(hash.pProvider->pin, false));
+            return false;
+        }
+        // NSS gives the big-endian octet string; the platform's order is
+        // least significant byte first.
+        std::reverse(pbSignature, pbSignature + signature.len);
+        *pcbSignature = signature.len;
+        return true;
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return false;
+    }
+}

@@ -1,0 +1,229 @@
+#include "PinPrompt.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Language.h"
+
+extern char** environ;
+
+namespace {
+
+// Wrong PINs accepted in one operation before it fails as a wrong PIN.
+constexpr int kMaxWrongPins = 3;
+
+// Assuan lines escape '%', CR and LF.
+std::string AssuanEscape(const std::string& str)
+{
+    std::string out;
+    for (char c : str) {
+        if (c == '%' || c == '\r' || c == '\n') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string AssuanUnescape(const std::string& str)
+{
+    std::string out;
+    for (size_t i = 0; i < str.size(); ++i) {
+        if (str[i] == '%' && i + 2 < str.size()) {
+            out += static_cast<char>(std::strtol(str.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else {
+            out += str[i];
+        }
+    }
+    return out;
+}
+
+// Overwrites a string that held a PIN before it goes.
+void Wipe(std::string& str)
+{
+    volatile char* p = str.data();
+    for (size_t i = 0; i < str.size(); ++i)
+        p[i] = 0;
+    str.clear();
+}
+
+// A running pinentry with line-based pipes.
+class PinentryProcess {
+public:
+    bool Start()
+    {
+        int toChild[2], fromChild[2];
+        if (pipe2(toChild, O_CLOEXEC) != 0)
+            return false;
+        if (pipe2(fromChild, O_CLOEXEC) != 0) {
+            close(toChild[0]);
+            close(toChild[1]);
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+        // The host's own streams carry the browser protocol: pinentry gets
+        // none of them.
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        char szName[] = "pinentry";
+        char* argv[] = {szName, nullptr};
+        const int nError = posix_spawnp(&m_pid, "pinentry", &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(toChild[0]);
+        close(fromChild[1]);
+        m_fdIn = toChild[1];
+        m_fdOut = fromChild[0];
+        if (nError != 0) {
+            m_pid = -1;
+            return false;
+        }
+        std::string strGreeting;
+        return ReadLine(strGreeting) && strGreeting.starts_with("OK");
+    }
+
+    ~PinentryProcess()
+    {
+        if (m_fdIn >= 0)
+            close(m_fdIn);
+        if (m_fdOut >= 0)
+            close(m_fdOut);
+        if (m_pid > 0) {
+            int status;
+            while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+    // Sends a command and reads up to its closing OK or ERR. Data lines are
+    // collected into strData. Returns true for OK.
+    bool Command(const std::string& strCommand, std::string* pstrData = nullptr)
+    {
+        const std::string strLine = strCommand + "\n";
+        if (!WriteAll(strLine))
+            return false;
+        for (std::string strReply; ReadLine(strReply);) {
+            if (strReply == "OK" || strReply.starts_with("OK "))
+                return true;
+            if (strReply.starts_with("ERR"))
+                return false;
+            if (strReply.starts_with("D ") && pstrData != nullptr)
+                *pstrData += AssuanUnescape(strReply.substr(2));
+            Wipe(strReply);
+        }
+        return false;
+    }
+
+private:
+    bool WriteAll(const std::string& str)
+    {
+        size_t off = 0;
+        while (off < str.size()) {
+            const ssize_t n = write(m_fdIn, str.data() + off, str.size() - off);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            off += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    bool ReadLine(std::string& strLine)
+    {
+        strLine.clear();
+        for (;;) {
+            char c;
+            const ssize_t n = read(m_fdOut, &c, 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            if (c == '\n')
+                return true;
+            strLine += c;
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_fdIn = -1;
+    int m_fdOut = -1;
+};
+
+} // namespace
+
+bool AskPinentry(const std::string& strTitle, const std::string& strDescription, const std::string& strPrompt,
+                 const std::string& strError, std::string& strPin)
+{
+    PinentryProcess pinentry;
+    if (!pinentry.Start())
+        return false;
+    pinentry.Command("SETTITLE " + AssuanEscape(strTitle));
+    pinentry.Command("SETDESC " + AssuanEscape(strDescription));
+    pinentry.Command("SETPROMPT " + AssuanEscape(strPrompt));
+    if (!strError.empty())
+        pinentry.Command("SETERROR " + AssuanEscape(strError));
+    std::string strData;
+    const bool bGotPin = pinentry.Command("GETPIN", &strData);
+    pinentry.Command("BYE");
+    if (bGotPin)
+        strPin = strData;
+    Wipe(strData);
+    return bGotPin;
+}
+
+char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
+{
+    auto* pContext = static_cast<PinPromptContext*>(pvContext);
+    // Without an operation's context nobody asked for a prompt; after a
+    // cancel nothing more is asked.
+    if (pContext == nullptr || pContext->bCancelled || pContext->bBlocked || pContext->bGaveUp)
+        return nullptr;
+
+    CK_TOKEN_INFO info{};
+    const bool bHaveInfo = PK11_GetTokenInfo(pSlot, &info) == SECSuccess;
+    if (bHaveInfo && (info.flags & CKF_USER_PIN_LOCKED)) {
+        pContext->bBlocked = true;
+        return nullptr;
+    }
+    if (bRetry && ++pContext->nWrongPins >= kMaxWrongPins) {
+        pContext->bGaveUp = true;
+        return nullptr;
+    }
+
+    const bool bChinese = GetUserUiLanguage() == UiLanguage::Chinese;
+    const std::string strToken = PK11_GetTokenName(pSlot);
+    std::string strDescription, strError;
+    if (bChinese) {
+        strDescription = "请输入令牌“" + strToken + "”的 PIN，以使用证书“" + pContext->strCertName + "”签名。";
+        if (bRetry)
+            strError = "PIN 错误，请重新输入。";
+    } else {
+        strDescription =
+            "Enter the PIN of the token \"" + strToken + "\" to sign with the certificate \"" + pContext->strCertName + "\".";
+        if (bRetry)
+            strError = "Wrong PIN. Please try again.";
+    }
+    if (bRetry && bHaveInfo && (info.flags & CKF_USER_PIN_FINAL_TRY))
+        strError += bChinese ? "这是最后一次尝试，再次出错将锁定令牌。" : " This is the last try before the token locks.";
+
+    std::string strPin;
+    if (!AskPinentry("Tessera", strDescription, bChinese ? "PIN：" : "PIN:", strError, strPin)) {
+        pContext->bCancelled = true;
+        return nullptr;
+    }
+    char* pszPin = PORT_Strdup(strPin.c_str());
+    Wipe(strPin);
+    return pszPin;
+}

@@ -1,0 +1,27 @@
+// PIN entry for tokens that need a login, through `pinentry`, the standard
+// PIN-entry program, spoken to over the Assuan protocol.
+#pragma once
+
+#include <pk11pub.h>
+
+#include <string>
+
+// What one key operation knows about its PIN prompts. NSS hands it back to
+// the callback as its window context; an operation that passes none (such
+// as listing certificates) is never prompted.
+struct PinPromptContext {
+    std::string strCertName; // shown in the prompt
+    int nWrongPins = 0;
+    bool bCancelled = false; // the user cancelled: no further prompt
+    bool bBlocked = false;   // the token has locked its PIN
+    bool bGaveUp = false;    // too many wrong PINs in this operation
+};
+
+// The NSS password callback. Returns a PIN (allocated with PORT_Strdup) or
+// null when the operation must not go on.
+char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext);
+
+// Asks pinentry for a PIN. Returns false when the user cancelled or
+// pinentry could not be run.
+bool AskPinentry(const std::string& strTitle, const std::string& strDescription, const std::string& strPrompt,
+                 const std::string& strError, std::string& strPin);
