@@ -1,6 +1,5 @@
 #include "FixtureStore.h"
 
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
