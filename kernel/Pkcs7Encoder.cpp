@@ -1,6 +1,7 @@
 #include "Pkcs7Encoder.h"
 
 #include <fcntl.h>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "HashAndSign.h"
 #include "host/TraceHelper.h"
 #include "kernel/platform/CertFields.h"
+#include "kernel/platform/LastError.h"
 #include "kernel/platform/StructureEncoder.h"
 #include "kernel/platform/TextConversion.h"
 
@@ -40,7 +42,7 @@ HRESULT ReadContentFile(const char16_t* pwszFilePath, std::vector<uint8_t>& vtrC
     const std::string strPath = ConvertUtf16ToUtf8(pwszFilePath);
     const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return Fail(u"CreateFile", KernelStatusFromError(errno == ENOENT ? 2 : 5));
+        return Fail(u"CreateFile", KernelStatusFromError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED));
     struct stat st {};
     HRESULT hr = KVRA_OK;
     if (fstat(fd, &st) != 0 || st.st_size > 0xFFFFFFFFLL) {

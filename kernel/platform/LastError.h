@@ -11,6 +11,7 @@ void SetLastError(uint32_t dwError);
 // Win32 error numbers that the platform layer reports.
 constexpr uint32_t ERROR_SUCCESS = 0;
 constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr uint32_t ERROR_ACCESS_DENIED = 5;
 constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr uint32_t ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 constexpr uint32_t ERROR_MR_MID_NOT_FOUND = 317;
