@@ -11,6 +11,7 @@
 #include <string>
 
 #include "kernel/platform/LastError.h"
+#include "kernel/platform/ModuleLoader.h"
 #include "lttng/TesseraLttngProvider.h"
 
 namespace {
@@ -46,22 +47,6 @@ bool IsSocketListening(const std::string& strPath)
     const bool bListening = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     return bListening;
-}
-
-// The provider library lives next to the executable in a build tree, and in
-// Tessera's library directory once installed.
-void* LoadProviderLibrary()
-{
-    char szExe[4096];
-    const ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
-    if (n > 0) {
-        szExe[n] = '\0';
-        std::string strPath(szExe);
-        strPath.resize(strPath.rfind('/') + 1);
-        if (void* h = dlopen((strPath + kProviderLibrary).c_str(), RTLD_NOW | RTLD_LOCAL))
-            return h;
-    }
-    return dlopen((std::string(TESSERA_PROVIDER_DIR "/") + kProviderLibrary).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 } // namespace
@@ -129,7 +114,7 @@ void InitTracing()
             return;
         const int nSavedErrno = errno;
         setenv("LTTNG_UST_REGISTER_TIMEOUT", kRegisterTimeoutMs, 0);
-        if (void* hLibrary = LoadProviderLibrary()) {
+        if (void* hLibrary = LoadTesseraModule(kProviderLibrary)) {
             using GetProviderFn = const tessera_lttng_provider* (*)();
             auto pfnGet = reinterpret_cast<GetProviderFn>(dlsym(hLibrary, TESSERA_LTTNG_PROVIDER_SYMBOL));
             const tessera_lttng_provider* pProvider = pfnGet != nullptr ? pfnGet() : nullptr;

@@ -1,10 +1,17 @@
-// Tessera's own error descriptions. A status 0xA007xxxx is described by
-// entry xxxx. Both tables are sorted by id.
+// Tessera's string tables: the dialog's texts, and the descriptions of its
+// own status codes (a status 0xA007xxxx is described by entry xxxx). Both
+// tables are sorted by id.
 #include "StringTable.h"
 
 namespace {
 
 constexpr StringResource kEnglish[] = {
+    // The certificate selection dialog.
+    {203, u"Select a Certificate"},
+    {205, u"Issuer: %ws"},
+    {206, u"SN: %ws"},
+    {207, u"Valid From: %02d/%02d/%04d to %02d/%02d/%04d"},
+    // Descriptions of Tessera's own status codes.
     {0x1001, u"There is no available certificate in store."},
     {0x1002, u"User canceled operation."},
     {0x1003, u"Query type is not supported."},
@@ -45,6 +52,12 @@ constexpr StringResource kEnglish[] = {
 };
 
 constexpr StringResource kChinese[] = {
+    // The certificate selection dialog.
+    {203, u"选择证书"},
+    {205, u"颁发者: %ws"},
+    {206, u"序列号: %ws"},
+    {207, u"有效期: %02d/%02d/%04d 至 %02d/%02d/%04d"},
+    // Descriptions of Tessera's own status codes.
     {0x1001, u"证书库中没有可用的证书"},
     {0x1002, u"用户取消选择证书"},
     {0x1003, u"查询类型不支持"},

@@ -25,3 +25,29 @@ int LoadStringW(HINSTANCE hInstance, uint32_t nId, char16_t* buf, int cchBufferM
     buf[n] = u'\0';
     return n;
 }
+
+const DialogResource* LoadDialogResource(HINSTANCE hInstance, uint32_t nId)
+{
+    if (hInstance != nullptr) {
+        const auto dialogs =
+            GetUserUiLanguage() == UiLanguage::Chinese ? hInstance->dialogsChinese : hInstance->dialogsEnglish;
+        for (const DialogResource& dialog : dialogs) {
+            if (dialog.nId == nId)
+                return &dialog;
+        }
+    }
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+}
+
+const char* FindImageResource(HINSTANCE hInstance, uint32_t nId)
+{
+    if (hInstance != nullptr) {
+        for (const ImageResource& image : hInstance->images) {
+            if (image.nId == nId)
+                return image.pszPath;
+        }
+    }
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+}

@@ -1,0 +1,20 @@
+#include "ModuleLoader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <string>
+
+void* LoadTesseraModule(const char* pszFileName)
+{
+    char szExe[4096];
+    const ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
+    if (n > 0) {
+        szExe[n] = '\0';
+        std::string strPath(szExe);
+        strPath.resize(strPath.rfind('/') + 1);
+        if (void* h = dlopen((strPath + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
+            return h;
+    }
+    return dlopen((std::string(TESSERA_MODULE_DIR "/") + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
