@@ -31,6 +31,8 @@ constexpr SystemMessage kMessages[] = {
      u"由于 PIN 输入尝试次数已达上限，无法访问卡。\r\n"},
     {0x80100069, u"The smart card has been removed, so that further communication is not possible.\r\n",
      u"智能卡已被移除，无法继续通信。\r\n"},
+    // Reported when the certificate selection dialog cannot be created.
+    {0x80070578, u"Invalid window handle.\r\n", u"无效的窗口句柄。\r\n"},
 };
 
 } // namespace

@@ -1,0 +1,66 @@
+// The certificate list of the selection dialog: one 80-pixel card per
+// certificate with a key-location symbol, a frame and four lines of text; a
+// blue gradient for the selected and the hovered row, the holder's name as
+// a tooltip, and the certificate viewer on a double click.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QListWidget>
+#include <QStringList>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kernel/StatusCodes.h"
+#include "kernel/platform/CertContext.h"
+#include "kernel/platform/ResourceModule.h"
+
+class QPainter;
+
+struct CertificateListItem {
+    CertContextRef pCertContext;
+    std::u16string strName;         // line 1: the holder's common name
+    std::u16string strIssuer;       // line 2, formatted
+    std::u16string strSerialNumber; // line 3, formatted
+    std::u16string strValidity;     // line 4, formatted
+    int32_t bHardwareKey = 0;       // the key is on a hardware or removable device
+};
+
+constexpr int CERTIFICATE_ROW_HEIGHT = 80;
+
+// The font faces, each with the fallbacks that Linux systems have.
+QStringList YaHeiFaces();
+QStringList ArialFaces();
+
+// Draws one line of text at (x, y) in a font of the given character width and
+// height, cut (never ellipsised) at nRight when nRight > 0.
+void DrawTextLine(QPainter& painter, const QStringList& faces, const std::u16string& text, int x, int y, int nRight,
+                  int nCharWidth, int nCharHeight, const QColor& colour);
+
+class CCertificateList : public QListWidget {
+public:
+    explicit CCertificateList(QWidget* pParent = nullptr);
+    ~CCertificateList() override;
+
+    // Loads the three pictures and keeps a copy of the rows. The first
+    // picture that fails to load stops it with that status.
+    HRESULT Initialize(HINSTANCE hModule, bool bUseYaHeiFont, std::vector<CertificateListItem> vtrItems);
+
+    const std::vector<CertificateListItem>& Items() const { return m_vtrCertificateItems; }
+
+    // Draws row nIndex into rect. A selected row uses the selected colours
+    // whether or not it is hovered.
+    void DrawItem(QPainter& painter, const QRect& rect, int nIndex, bool bSelected, bool bHovered) const;
+
+    // Opens the certificate viewer for row nIndex.
+    void OnLButtonDblClk(int nIndex);
+
+private:
+    bool m_bUseYaHeiFont = true;
+    std::unique_ptr<QImage> m_pSystemCertImage;
+    std::unique_ptr<QImage> m_pKeyCertImage;
+    std::unique_ptr<QImage> m_pFrameImage;
+    std::vector<CertificateListItem> m_vtrCertificateItems;
+};
