@@ -19,15 +19,161 @@ struct MethodEntry {
     MethodHandler pfnHandler;
 };
 
-// Names are tried in this order. A function whose handler has not been
-// written yet is answered like an unknown one.
+// Names are tried in this order.
 constexpr MethodEntry kMethods[] = {
-    {"SelectSignCertificate", nullptr},
-    {"SignMessage", nullptr},
-    {"SignMessageDetached", nullptr},
-    {"SignMessagePKCS1", nullptr},
+    {"SelectSignCertificate", nmSelectSignCertificate},
+    {"SignMessage", nmSignMessage},
+    {"SignMessageDetached", nmSignMessageDetached},
+    {"SignMessagePKCS1", nmSignMessagePKCS1},
     {"GetLastErrorDesc", nmGetLastErrorDesc},
 };
+
+using AgentOperation = HRESULT (CCryptoAgent::*)(const char16_t*, const char16_t*, std::u16string&);
+
+// What tells the four handlers with two parameters apart.
+struct TwoParameterHandler {
+    const char* pszFunction;        // the name the response carries
+    const char16_t* pwszHandler;    // the name the trace lines carry
+    const char16_t* apwszCopyStep[2];
+    const char16_t* apwszConvertStep[2];
+    const char16_t* pwszOperationStep;
+    const char16_t* pwszResultStep;
+    AgentOperation pfnOperation;
+    bool bTraceParamsAsUTF8;        // the signing handlers trace them both ways
+    uint16_t nFirstDataMessage;     // the handler's data messages, in order
+};
+
+const TwoParameterHandler kSelectSignCertificate = {
+    "SelectSignCertificate",
+    u"nmSelectSignCertificate",
+    {u"ConverJSONArrayItemtoNULLEndString(SubjectDNFilter)", u"ConverJSONArrayItemtoNULLEndString(IssuerDNFilter)"},
+    {u"UTF8ToUTF16(SubjectDNFilter)", u"UTF8ToUTF16(IssuerDNFilter)"},
+    u"pobjCryptoAgent->SelectSignCertificate",
+    u"UTF16ToUTF8(bstrSubjectDN)",
+    &CCryptoAgent::SelectSignCertificate,
+    false,
+    10,
+};
+
+const TwoParameterHandler kSignMessage = {
+    "SignMessage",
+    u"nmSignMessage",
+    {u"ConverJSONArrayItemtoNULLEndString", u"ConverJSONArrayItemtoNULLEndString"},
+    {u"UTF8ToUTF16(pszUTF8SourceMsg)", u"UTF8ToUTF16(pszUTF8Algorithm)"},
+    u"SignMessage",
+    u"UTF16ToUTF8(bstrSignature)",
+    static_cast<AgentOperation>(&CCryptoAgent::SignMessage),
+    true,
+    14,
+};
+
+const TwoParameterHandler kSignMessageDetached = {
+    "SignMessageDetached",
+    u"nmSignMessageDetached",
+    {u"ConverJSONArrayItemtoNULLEndString", u"ConverJSONArrayItemtoNULLEndString"},
+    {u"UTF8ToUTF16(pszUTF8SourceMsg)", u"UTF8ToUTF16(pszUTF8Algorithm)"},
+    u"SignMessageDetached",
+    u"UTF16ToUTF8(bstrSignature)",
+    &CCryptoAgent::SignMessageDetached,
+    true,
+    20,
+};
+
+const TwoParameterHandler kSignMessagePKCS1 = {
+    "SignMessagePKCS1",
+    u"nmSignMessagePKCS1",
+    {u"ConverJSONArrayItemtoNULLEndString", u"ConverJSONArrayItemtoNULLEndString"},
+    {u"UTF8ToUTF16(pszUTF8SourceMsg)", u"UTF8ToUTF16(pszUTF8Algorithm)"},
+    u"SignMessagePKCS1",
+    u"UTF16ToUTF8(bstrSignature)",
+    &CCryptoAgent::SignMessagePKCS1,
+    true,
+    26,
+};
+
+// A parameter copy's positive status, as the trace shows it: in the
+// system's result layout.
+HRESULT TraceStatusOf(HRESULT nResult)
+{
+    return nResult > 0 ? MakeStatus(0x80070000 + (static_cast<uint32_t>(nResult) & 0xFFFF)) : nResult;
+}
+
+// The work of a two-parameter handler: 0 with the agent's output in UTF-8,
+// or the status that the response carries.
+HRESULT RunTwoParameterHandler(const TwoParameterHandler& handler, CCryptoAgent* pobjCryptoAgent,
+                               const cJSON* pJSONArgs, std::string& strUTF8Result)
+{
+    const char16_t* kFunc = handler.pwszHandler;
+    if (nullptr == pJSONArgs) {
+        TRACE_WSTEP_FAILED(kFunc, u"Check parameter(pArgs)", E_INVALIDARG, u"NULL == pJSONArgs");
+        return -1;
+    }
+    TRACE_WSTEP_OK(kFunc, u"Check parameter(pArgs)");
+    if (nullptr == pobjCryptoAgent) {
+        TRACE_WSTEP_FAILED(kFunc, u"Check parameter(pobjCryptoAgent)", E_INVALIDARG, u"NULL == pobjCryptoAgent");
+        return -1;
+    }
+    TRACE_WSTEP_OK(kFunc, u"Check parameter(pobjCryptoAgent)");
+    if (2 != cJSON_GetArraySize(pJSONArgs)) {
+        TRACE_WSTEP_FAILED(kFunc, u"Check parameter(Args count)", E_INVALIDARG, u"2 != nArgsCount");
+        return -1;
+    }
+    TRACE_WSTEP_OK(kFunc, u"Check parameter(Args count)");
+
+    uint16_t nMessage = handler.nFirstDataMessage;
+    std::u16string awstrParams[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string strParam;
+        HRESULT nResult = ConverJSONArrayItemtoNULLEndString(pJSONArgs, i, &strParam);
+        if (KVRA_OK != nResult) {
+            TRACE_WSTEP_FAILED(kFunc, handler.apwszCopyStep[i], TraceStatusOf(nResult), u"KVRA_OK != nResult");
+            return nResult;
+        }
+        TRACE_WSTEP_OK(kFunc, handler.apwszCopyStep[i]);
+        if (handler.bTraceParamsAsUTF8)
+            TraceMessage(TRACE_FLAG_INFO, kTraceGuidMessageSigning, nMessage++, strParam.c_str());
+        nResult = UTF8ToUTF16(strParam.c_str(), awstrParams[i]);
+        if (FAILED(nResult)) {
+            TRACE_WSTEP_FAILED(kFunc, handler.apwszConvertStep[i], nResult, u"FAILED(hResult)");
+            return nResult;
+        }
+        TRACE_WSTEP_OK(kFunc, handler.apwszConvertStep[i]);
+        TraceMessage(TRACE_FLAG_INFO, kTraceGuidMessageSigning, nMessage++, awstrParams[i].c_str());
+    }
+
+    std::u16string bstrOutput;
+    HRESULT hResult;
+    try {
+        hResult = (pobjCryptoAgent->*handler.pfnOperation)(awstrParams[0].c_str(), awstrParams[1].c_str(), bstrOutput);
+    } catch (const std::bad_alloc&) {
+        hResult = E_OUTOFMEMORY;
+    }
+    if (FAILED(hResult)) {
+        TRACE_WSTEP_FAILED(kFunc, handler.pwszOperationStep, hResult, u"FAILED(hResult)");
+        return hResult;
+    }
+    TRACE_WSTEP_OK(kFunc, handler.pwszOperationStep);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidMessageSigning, nMessage++, bstrOutput.c_str());
+
+    hResult = UTF16ToUTF8(bstrOutput.c_str(), strUTF8Result);
+    if (FAILED(hResult)) {
+        TRACE_WSTEP_FAILED(kFunc, handler.pwszResultStep, hResult, u"FAILED(hResult)");
+        return hResult;
+    }
+    TRACE_WSTEP_OK(kFunc, handler.pwszResultStep);
+    TraceMessage(TRACE_FLAG_INFO, kTraceGuidMessageSigning, nMessage, strUTF8Result.c_str());
+    return KVRA_OK;
+}
+
+HRESULT RespondTwoParameterHandler(const TwoParameterHandler& handler, CCryptoAgent* pobjCryptoAgent,
+                                   const cJSON* pJSONArgs, JsonPtr* ppResponseJSON)
+{
+    std::string strUTF8Result;
+    const HRESULT nCode = RunTwoParameterHandler(handler, pobjCryptoAgent, pJSONArgs, strUTF8Result);
+    ConstructResponseJSON(handler.pszFunction, nCode, nCode == KVRA_OK ? strUTF8Result.c_str() : nullptr,
+                          ppResponseJSON);
+    return KVRA_OK;
+}
 
 bool EqualsIgnoringAsciiCase(const char* psz1, const char* psz2)
 {
@@ -91,15 +237,36 @@ HRESULT Invoke(const char* pszFuncName, const cJSON* pJSONArgs, JsonPtr* ppRespo
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidInvoke, 10, pszFuncName);
     if (pszFuncName != nullptr) {
         for (const MethodEntry& method : kMethods) {
-            if (EqualsIgnoringAsciiCase(pszFuncName, method.pszName)) {
-                if (method.pfnHandler == nullptr)
-                    break;
+            if (EqualsIgnoringAsciiCase(pszFuncName, method.pszName))
                 return method.pfnHandler(g_pobjCryptoAgent, pJSONArgs, ppResponseJSON);
-            }
         }
     }
     TraceMessage(TRACE_FLAG_FAILURE, kTraceGuidInvoke, 11);
     return -1;
+}
+
+HRESULT nmSelectSignCertificate(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON)
+{
+    TRACE_SCOPE();
+    return RespondTwoParameterHandler(kSelectSignCertificate, pobjCryptoAgent, pJSONArgs, ppResponseJSON);
+}
+
+HRESULT nmSignMessage(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON)
+{
+    TRACE_SCOPE();
+    return RespondTwoParameterHandler(kSignMessage, pobjCryptoAgent, pJSONArgs, ppResponseJSON);
+}
+
+HRESULT nmSignMessageDetached(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON)
+{
+    TRACE_SCOPE();
+    return RespondTwoParameterHandler(kSignMessageDetached, pobjCryptoAgent, pJSONArgs, ppResponseJSON);
+}
+
+HRESULT nmSignMessagePKCS1(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON)
+{
+    TRACE_SCOPE();
+    return RespondTwoParameterHandler(kSignMessagePKCS1, pobjCryptoAgent, pJSONArgs, ppResponseJSON);
 }
 
 HRESULT nmGetLastErrorDesc(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON)

@@ -12,6 +12,16 @@ class CCryptoAgent;
 // response for a name that matches no function.
 HRESULT Invoke(const char* pszFuncName, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);
 
+// "SelectSignCertificate": subject filter, issuer filter; answers the
+// subject of the certificate now selected for signing.
+HRESULT nmSelectSignCertificate(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);
+
+// "SignMessage", "SignMessageDetached", "SignMessagePKCS1": message, hash
+// algorithm name; answer the Base64 signature.
+HRESULT nmSignMessage(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);
+HRESULT nmSignMessageDetached(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);
+HRESULT nmSignMessagePKCS1(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);
+
 // "GetLastErrorDesc": no parameters; answers the description of the agent's
 // last status. Any failure is answered with "errorcode" -1.
 HRESULT nmGetLastErrorDesc(CCryptoAgent* pobjCryptoAgent, const cJSON* pJSONArgs, JsonPtr* ppResponseJSON);

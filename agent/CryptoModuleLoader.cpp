@@ -1,0 +1,24 @@
+#include "CryptoModule.h"
+
+#include <dlfcn.h>
+
+#include "kernel/platform/LastError.h"
+#include "kernel/platform/ModuleLoader.h"
+
+namespace {
+constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
+}
+
+const TesseraCryptoModule* LoadCryptoModule()
+{
+    static const TesseraCryptoModule* s_pModule = [] {
+        using GetModuleFn = const TesseraCryptoModule* (*)();
+        void* hModule = LoadTesseraModule(TESSERA_CRYPTO_MODULE);
+        auto pfnGet = hModule != nullptr ? reinterpret_cast<GetModuleFn>(dlsym(hModule, TESSERA_CRYPTO_ENTRY)) : nullptr;
+        const TesseraCryptoModule* pModule = pfnGet != nullptr ? pfnGet() : nullptr;
+        return pModule != nullptr && pModule->cbSize >= sizeof(TesseraCryptoModule) ? pModule : nullptr;
+    }();
+    if (s_pModule == nullptr)
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    return s_pModule;
+}
