@@ -115,11 +115,7 @@ TEST(HostRequests, UnparseableAndUnknownRequestsGetNoAnswerAndTheHostReadsOn)
         "{\"function\":\"GetLastErrorDesc\xff\",\"params\":[]}",
         std::string("{\"function\":\"GetLast\0ErrorDesc\",\"params\":[]}", 45),
         deepNesting,
-        // Functions whose handlers do not exist yet are answered like unknown ones.
-        R"({"function":"SelectSignCertificate","params":[{"param":""},{"param":""}]})",
-        R"({"function":"SignMessage","params":[{"param":"abc"},{"param":"SHA-256"}]})",
-        R"({"function":"SignMessageDetached","params":[{"param":"abc"},{"param":"SHA-256"}]})",
-        R"({"function":"SignMessagePKCS1","params":[{"param":"abc"},{"param":"SHA-256"}]})",
+        R"({"function":"SignMessage2","params":[{"param":"abc"},{"param":"SHA-256"}]})",
         kDescRequest,
     });
     const auto conv = Converse(input);
