@@ -1,0 +1,310 @@
+// Selection and signing through frames, on the fixture store, with every
+// signature checked by the openssl command-line tool.
+#include <cjson/cJSON.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/FixtureStore.h"
+#include "tests/support/HostProcess.h"
+
+using namespace tessera::test;
+
+namespace {
+
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string Request(const std::string& function, const std::vector<std::string>& params)
+{
+    std::string body = R"({"function":)" + JsonString(function) + R"(,"params":[)";
+    for (size_t i = 0; i < params.size(); ++i)
+        body += (i > 0 ? "," : "") + std::string(R"({"param":)") + JsonString(params[i]) + "}";
+    return body + "]}";
+}
+
+struct Response {
+    std::string function;
+    int64_t errorcode = 0;
+    std::string result; // the text, when there is one
+    bool bResultFalse = false;
+};
+
+Response ParseResponse(const std::string& body)
+{
+    Response r;
+    cJSON* pRoot = cJSON_Parse(body.c_str());
+    EXPECT_NE(pRoot, nullptr) << body;
+    if (pRoot == nullptr)
+        return r;
+    r.function = cJSON_GetObjectItem(pRoot, "function")->valuestring;
+    r.errorcode = static_cast<int64_t>(cJSON_GetObjectItem(pRoot, "errorcode")->valuedouble);
+    const cJSON* pResult = cJSON_GetObjectItem(pRoot, "result");
+    if (cJSON_IsString(pResult))
+        r.result = pResult->valuestring;
+    r.bResultFalse = cJSON_IsFalse(pResult);
+    cJSON_Delete(pRoot);
+    return r;
+}
+
+HostOptions Options(const std::string& strLang = "C")
+{
+    HostOptions options;
+    // No display: several matches then report that no dialog can be shown.
+    options.env = {{"LANG", strLang}, {"LANGUAGE", ""}, {"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"DISPLAY", ""},
+                   {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};
+    return options;
+}
+
+// One host for a whole conversation.
+class Host {
+public:
+    explicit Host(const HostOptions& options = Options()) : m_session(options) {}
+    Response Call(const std::string& function, const std::vector<std::string>& params = {})
+    {
+        EXPECT_TRUE(m_session.Send(Frame(Request(function, params))));
+        const auto body = m_session.Receive();
+        EXPECT_TRUE(body.has_value()) << function << " got no answer";
+        return body ? ParseResponse(*body) : Response{};
+    }
+    Response CallRaw(const std::string& body)
+    {
+        EXPECT_TRUE(m_session.Send(Frame(body)));
+        const auto reply = m_session.Receive();
+        EXPECT_TRUE(reply.has_value());
+        return reply ? ParseResponse(*reply) : Response{};
+    }
+    std::string Describe() { return Call("GetLastErrorDesc").result; }
+    int Finish() { return m_session.Finish(); }
+
+private:
+    HostSession m_session;
+};
+
+constexpr int64_t kNoCertificate = -1610149887;  // 0xA0071001
+constexpr int64_t kNotReady = -1610145791;       // 0xA0072001
+constexpr int64_t kBadAlgorithm = -1610145760;   // 0xA0072020
+constexpr int64_t kInvalidArg = -2147024809;     // 0x80070057
+constexpr int64_t kNotAnObject = -2146893779;    // 0x8009002D
+constexpr int64_t kNotAString = -1610141180;     // 0xA0073204
+constexpr int64_t kPinCancelled = -2146434962;   // 0x8010006E
+constexpr int64_t kNoDialog = -2147023496;       // 0x80070578
+
+const char* const kAlice = "CN=Alice Signer, O=Tessera Test, C=CN";
+
+class HostSigning : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const FixtureStore& store = FixtureStore::Get();
+        for (const char* pszName : {"alice", "hw-signer"}) {
+            ASSERT_EQ(RunShell("openssl x509 -pubkey -noout -in " + store.CertPem(pszName) + " > " + Path(pszName) +
+                               ".pub"),
+                      0);
+        }
+    }
+    void SetUp() override { FixtureStore::Get().SetPinAnswers({}); }
+
+    static std::string Path(const std::string& name) { return FixtureStore::Get().Dir() + "/" + name; }
+
+    // openssl's verdict on a PKCS#7 result: the content it recovers, or
+    // nothing when it refuses.
+    static std::optional<std::string> CmsVerify(const std::string& base64, const std::string& detachedContent = "",
+                                                bool bDetached = false)
+    {
+        WriteFileBytes(Path("host-p7.der"), DecodeBase64(base64));
+        WriteFileBytes(Path("host-content.bin"), detachedContent);
+        std::string command = "openssl cms -verify -inform DER -noverify -binary -in " + Path("host-p7.der") +
+                              " -out " + Path("host-verified.bin");
+        if (bDetached)
+            command += " -content " + Path("host-content.bin");
+        if (RunShell(command + " 2>/dev/null") != 0)
+            return std::nullopt;
+        return ReadFileBytes(Path("host-verified.bin"));
+    }
+
+    static bool Pkcs1Verifies(const std::string& strKey, const char* pszDigest, const std::string& data,
+                              const std::string& base64)
+    {
+        WriteFileBytes(Path("host-data.bin"), data);
+        WriteFileBytes(Path("host-sig.bin"), DecodeBase64(base64));
+        return RunShell(std::string("openssl dgst -") + pszDigest + " -verify " + Path(strKey) + ".pub -signature " +
+                        Path("host-sig.bin") + " " + Path("host-data.bin") + " > /dev/null 2>&1") == 0;
+    }
+};
+
+} // namespace
+
+TEST_F(HostSigning, SelectionFindsOneMatchAndRefusesTheRest)
+{
+    Host host;
+    Response r = host.Call("selectsigncertificate", {"Alice Signer", ""});
+    EXPECT_EQ(r.function, "SelectSignCertificate");
+    EXPECT_EQ(r.errorcode, 0);
+    EXPECT_EQ(r.result, kAlice);
+    // Lower case matches capitals; "#" separates alternatives; the issuer
+    // filter works the same way.
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"alice signer", ""}).result, kAlice);
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"nobody#bob nonrep", ""}).result,
+              "CN=Bob Nonrepudiation, O=Tessera Test, C=CN");
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"", "plain ca"}).result, "CN=Grace Plain Issuer, O=Tessera Test, C=CN");
+    // Expired certificates are offered like valid ones.
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"Erin Expired", ""}).result, "CN=Erin Expired, O=Tessera Test, C=CN");
+
+    // Never offered: no match at all, key encipherment only, no key-usage
+    // extension, no private key.
+    for (const char* pszFilter : {"nobody", "Carol Encipher", "Dave Plain", "Nokey Only"}) {
+        r = host.Call("SelectSignCertificate", {pszFilter, ""});
+        EXPECT_EQ(r.errorcode, kNoCertificate) << pszFilter;
+        EXPECT_TRUE(r.bResultFalse);
+    }
+    EXPECT_EQ(host.Describe(), "There is no available certificate in store.\n(0xa0071001)");
+    // A failed selection leaves nothing selected.
+    EXPECT_EQ(host.Call("SignMessage", {"abc", "SHA-256"}).errorcode, kNotReady);
+
+    // Two empty filters accept everything: the dialog is needed, and with no
+    // display to show it on, that is reported.
+    r = host.Call("SelectSignCertificate", {"", ""});
+    EXPECT_EQ(r.errorcode, kNoDialog);
+    EXPECT_EQ(host.Describe(), "Invalid window handle.\r\n\n(0x80070578)");
+    EXPECT_EQ(host.Finish(), 0);
+}
+
+TEST_F(HostSigning, EveryFormAndAlgorithmVerifies)
+{
+    Host host;
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Alice Signer", ""}).errorcode, 0);
+    struct Case {
+        const char* pszName;
+        const char* pszOpenssl;
+    };
+    for (const Case& c : {Case{"MD-5", "md5"}, Case{"sha-1", "sha1"}, Case{"Sha-256", "sha256"}}) {
+        const std::string message = std::string("Tessera ") + c.pszName;
+        const Response attached = host.Call("SignMessage", {message, c.pszName});
+        const Response detached = host.Call("SignMessageDetached", {message, c.pszName});
+        const Response pkcs1 = host.Call("SignMessagePKCS1", {message, c.pszName});
+        ASSERT_EQ(attached.errorcode, 0) << c.pszName;
+        ASSERT_EQ(detached.errorcode, 0);
+        ASSERT_EQ(pkcs1.errorcode, 0);
+        EXPECT_EQ(CmsVerify(attached.result), message) << c.pszName;
+        EXPECT_EQ(CmsVerify(detached.result, message, true), message) << c.pszName;
+        EXPECT_FALSE(CmsVerify(detached.result, message + "x", true).has_value());
+        EXPECT_TRUE(Pkcs1Verifies("alice", c.pszOpenssl, message, pkcs1.result)) << c.pszName;
+        // PKCS#7 comes in lines of 76 with CR LF; PKCS#1 in one line.
+        EXPECT_EQ(attached.result.find("\r\n"), 76u);
+        EXPECT_EQ(pkcs1.result.find('\n'), std::string::npos);
+        EXPECT_EQ(pkcs1.result.size(), 344u); // 256 bytes, padded
+        // Attached and detached differ only in the content.
+        EXPECT_EQ(DecodeBase64(attached.result).size() - DecodeBase64(detached.result).size(), message.size() + 4);
+    }
+    EXPECT_EQ(host.Describe(), "The operation completed successfully.\r\n\n(0x00000000)");
+}
+
+TEST_F(HostSigning, MessagesAreSignedAsTheirUtf8Bytes)
+{
+    Host host;
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Alice Signer", ""}).errorcode, 0);
+    const std::string utf8 = "签名 Zürich \xF0\x9F\x94\x91";
+    const Response pkcs1 = host.Call("SignMessagePKCS1", {utf8, "SHA-256"});
+    ASSERT_EQ(pkcs1.errorcode, 0);
+    EXPECT_TRUE(Pkcs1Verifies("alice", "sha256", utf8, pkcs1.result));
+    EXPECT_EQ(CmsVerify(host.Call("SignMessage", {utf8, "SHA-256"}).result), utf8);
+
+    // 100 KiB fits in a response.
+    const std::string large(100 * 1024, 'm');
+    const Response big = host.Call("SignMessage", {large, "SHA-256"});
+    ASSERT_EQ(big.errorcode, 0);
+    EXPECT_EQ(CmsVerify(big.result), large);
+    EXPECT_EQ(host.Finish(), 0);
+}
+
+TEST_F(HostSigning, AResponseOverOneMebibyteEndsTheHostWithoutAFrame)
+{
+    const std::string huge(800 * 1024, 'h'); // its attached Base64 passes 0x100000 bytes
+    const HostResult result = RunHost(Frame(Request("SelectSignCertificate", {"Alice Signer", ""})) +
+                                          Frame(Request("SignMessage", {huge, "SHA-256"})) +
+                                          Frame(Request("GetLastErrorDesc", {})),
+                                      Options());
+    const auto frames = SplitFrames(result.strStdout);
+    ASSERT_TRUE(frames.has_value());
+    ASSERT_EQ(frames->size(), 1u);
+    EXPECT_EQ(ParseResponse(frames->front()).result, kAlice);
+    EXPECT_EQ(result.nExitCode, 1); // 0xA0073201 keeps its low 8 bits
+    EXPECT_EQ(result.strStderr, "");
+}
+
+TEST_F(HostSigning, TheTokenKeyAsksForItsPin)
+{
+    FixtureStore::Get().SetPinAnswers({"pin:1234"});
+    Host host;
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result,
+              "CN=Hardware Signer, O=Tessera Test, C=CN");
+    const Response signature = host.Call("SignMessagePKCS1", {"abc", "SHA-256"});
+    ASSERT_EQ(signature.errorcode, 0);
+    EXPECT_TRUE(Pkcs1Verifies("hw-signer", "sha256", "abc", signature.result));
+    EXPECT_EQ(host.Finish(), 0);
+
+    // A cancel at the prompt is the page's error, and described as such.
+    FixtureStore::Get().SetPinAnswers({"cancel"});
+    Host cancelled;
+    ASSERT_EQ(cancelled.Call("SelectSignCertificate", {"Hardware Signer", ""}).errorcode, 0);
+    EXPECT_EQ(cancelled.Call("SignMessage", {"abc", "SHA-256"}).errorcode, kPinCancelled);
+    EXPECT_EQ(cancelled.Describe(), "The action was cancelled by the user.\r\n\n(0x8010006e)");
+    EXPECT_EQ(cancelled.Finish(), 0);
+}
+
+TEST_F(HostSigning, EveryErrorCodeOfTheHandlersAndItsDescription)
+{
+    struct Case {
+        std::string request;
+        int64_t errorcode;
+        const char* pszEnglish; // the description afterwards; null: unchanged
+        const char* pszChinese;
+    };
+    const std::vector<Case> cases = {
+        {Request("SignMessage", {"abc", "SHA-256"}), kNotReady, "Certificate is not ready.\n(0xa0072001)",
+         "证书没有准备好\n(0xa0072001)"},
+        {Request("SignMessage", {"", "SHA-256"}), kInvalidArg, "The parameter is incorrect.\r\n\n(0x80070057)",
+         "参数错误。\r\n\n(0x80070057)"},
+        {Request("SelectSignCertificate", {"nobody", ""}), kNoCertificate,
+         "There is no available certificate in store.\n(0xa0071001)", "证书库中没有可用的证书\n(0xa0071001)"},
+        {Request("SelectSignCertificate", {"Alice Signer", ""}), 0,
+         "The operation completed successfully.\r\n\n(0x00000000)", "操作成功完成。\r\n\n(0x00000000)"},
+        {Request("SignMessagePKCS1", {"abc", "SHA256"}), kBadAlgorithm, "Invalid hash algorithm.\n(0xa0072020)",
+         "无效的哈希算法\n(0xa0072020)"},
+        {Request("SignMessageDetached", {"abc", "SHA-384"}), kBadAlgorithm, "Invalid hash algorithm.\n(0xa0072020)",
+         "无效的哈希算法\n(0xa0072020)"},
+        // Rejected by the handler itself: the agent's last status stays.
+        {Request("SignMessage", {"abc"}), -1, nullptr, nullptr},
+        {Request("SignMessage", {"abc", "SHA-1", "x"}), -1, nullptr, nullptr},
+        {R"({"function":"SignMessage","params":[{"param":"abc"},"SHA-256"]})", kNotAnObject, nullptr, nullptr},
+        {R"({"function":"SignMessagePKCS1","params":[{"param":1},{"param":"SHA-1"}]})", kNotAString, nullptr, nullptr},
+        {R"({"function":"SelectSignCertificate","params":[{"param":"x"},{}]})", kNotAString, nullptr, nullptr},
+        {R"({"function":"SignMessage","params":{"a":{"param":"abc"}}})", -1, nullptr, nullptr},
+    };
+    for (const char* pszLang : {"C", "zh_CN.UTF-8"}) {
+        const bool bChinese = pszLang[0] == 'z';
+        Host host(Options(pszLang));
+        std::string lastDescription = host.Describe();
+        for (const Case& c : cases) {
+            const Response r = host.CallRaw(c.request);
+            EXPECT_EQ(r.errorcode, c.errorcode) << c.request;
+            EXPECT_EQ(r.bResultFalse, c.errorcode != 0) << c.request;
+            const std::string description = host.Describe();
+            const char* pszExpected = bChinese ? c.pszChinese : c.pszEnglish;
+            EXPECT_EQ(description, pszExpected != nullptr ? std::string(pszExpected) : lastDescription)
+                << pszLang << ": " << c.request;
+            lastDescription = description;
+        }
+        EXPECT_EQ(host.Finish(), 0);
+    }
+}
