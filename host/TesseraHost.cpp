@@ -14,7 +14,7 @@
 
 CCryptoAgent* g_pobjCryptoAgent = nullptr;
 
-HRESULT ParseAndRespondRequest(const char* pszRequestMsg, std::string* pstrResponseMsg)
+HRESULT ParseAndRespondRequest(const char* pszRequestMsg, std::string* pstrResponseMsg, FrameBuffer* ppszRequestBuffer)
 {
     TRACE_SCOPE();
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 11, pszRequestMsg);
@@ -22,6 +22,8 @@ HRESULT ParseAndRespondRequest(const char* pszRequestMsg, std::string* pstrRespo
     JsonPtr pJSONParams;
     std::string strFuncName;
     HRESULT nResult = ParseRequestMsgToJSON(pszRequestMsg, &pJSONParams, &strFuncName);
+    if (ppszRequestBuffer != nullptr)
+        ppszRequestBuffer->reset();
     if (KVRA_OK != nResult) {
         TRACE_STEP_FAILED("ParseRequestMsgToJSON", nResult, "KVRA_OK != nResult");
         return nResult;
@@ -69,7 +71,7 @@ HRESULT MsgHandleProc()
         }
 
         std::string strResponseMsg;
-        nResult = ParseAndRespondRequest(pszRequestMsg.get(), &strResponseMsg);
+        nResult = ParseAndRespondRequest(pszRequestMsg.get(), &strResponseMsg, &pszRequestMsg);
         pszRequestMsg.reset();
         if (KVRA_OK != nResult) {
             TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 16, nResult);

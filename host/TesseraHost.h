@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "host/IOStream.h"
 #include "kernel/StatusCodes.h"
 
 class CCryptoAgent;
@@ -21,4 +22,7 @@ HRESULT MsgHandleProc();
 
 // Parses one request, dispatches it and prints the response. Returns 0 with
 // the response text set, or the status that left the request unanswered.
-HRESULT ParseAndRespondRequest(const char* pszRequestMsg, std::string* pstrResponseMsg);
+// When given the request's own buffer, releases it as soon as the request is
+// parsed: a large message is then not held twice while it is signed.
+HRESULT ParseAndRespondRequest(const char* pszRequestMsg, std::string* pstrResponseMsg,
+                               FrameBuffer* ppszRequestBuffer = nullptr);
