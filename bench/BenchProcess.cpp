@@ -99,6 +99,19 @@ int Finish(Child& child, rusage* pUsage)
     return status;
 }
 
+int RunToEnd(const std::vector<std::string>& argv, std::string& out)
+{
+    Child child = Spawn(argv);
+    close(child.in);
+    child.in = -1;
+    out.clear();
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(child.out, buffer, sizeof buffer)) > 0)
+        out.append(buffer, static_cast<size_t>(n));
+    return Finish(child);
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());

@@ -28,6 +28,10 @@ Child Spawn(const std::vector<std::string>& argv);
 // child's resource usage (peak RSS among it).
 int Finish(Child& child, rusage* pUsage = nullptr);
 
+// Runs argv with no input to its end; returns the wait status and, through
+// out, all it wrote.
+int RunToEnd(const std::vector<std::string>& argv, std::string& out);
+
 double Median(std::vector<double> v);
 double MicrosecondsSince(Clock::time_point start);
 

@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 
 #include "BenchProcess.h"
 #include "kernel/CertificateFilters.h"
+#include "tests/support/VirtualDisplay.h"
 #include "ui/DialogLauncher.h"
 
 using namespace tessera::bench;
@@ -81,15 +81,8 @@ std::string Output(const std::vector<std::string>& argv, long long* pnSpawned = 
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     if (pnSpawned != nullptr)
         *pnSpawned = Now();
-    Child child = Spawn(argv);
-    close(child.in);
-    child.in = -1;
     std::string out;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(child.out, buffer, sizeof buffer)) > 0)
-        out.append(buffer, static_cast<size_t>(n));
-    const int status = Finish(child);
+    const int status = RunToEnd(argv, out);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "%s failed\n", argv[0].c_str());
         std::exit(2);
@@ -137,31 +130,6 @@ bool HostLoadsUi(const std::string& host)
     return text.str().find("libQt6") != std::string::npos || text.str().find("libtessera-ui") != std::string::npos;
 }
 
-pid_t StartXvfb(std::string& strDisplay)
-{
-    for (int n = 120 + getpid() % 100;; ++n) {
-        if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0 &&
-            access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0) {
-            strDisplay = ":" + std::to_string(n);
-            break;
-        }
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execlp("Xvfb", "Xvfb", strDisplay.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    const std::string strSocket = "/tmp/.X11-unix/X" + strDisplay.substr(1);
-    for (int i = 0; i < 100 && access(strSocket.c_str(), F_OK) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (access(strSocket.c_str(), F_OK) != 0) {
-        std::fprintf(stderr, "Xvfb did not start\n");
-        std::exit(2);
-    }
-    return pid;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -180,9 +148,12 @@ int main(int argc, char** argv)
     if (std::system(("'" TESSERA_SOURCE_DIR "/bench/make-bench-store' '" + strStore + "' 20").c_str()) != 0)
         return 2;
     setenv("HOME", (strStore + "/home").c_str(), 1);
-    std::string strDisplay;
-    const pid_t xvfb = StartXvfb(strDisplay);
-    setenv("DISPLAY", strDisplay.c_str(), 1);
+    const tessera::test::VirtualDisplay display;
+    if (!display.Ready()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 2;
+    }
+    setenv("DISPLAY", display.Name().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     unsetenv("WAYLAND_DISPLAY");
 
@@ -200,8 +171,6 @@ int main(int argc, char** argv)
         floors.push_back(FloorMicroseconds(floor));
     }
     const bool bHostLoadsUi = HostLoadsUi(host);
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
 
     const double floorMedian = Median(floors), twentyMedian = Median(twenty);
     std::printf("runs each: %d\n", nRuns);

@@ -68,15 +68,8 @@ double TimeHostSession(const std::string& strHost)
 double TimeFloor(const std::string& strFloor, int nCount, double* pLoop = nullptr, bool bTokens = false)
 {
     const auto start = Clock::now();
-    Child floor = Spawn({strFloor, "alice", std::to_string(nCount), bTokens ? "tokens" : "db"});
-    close(floor.in);
-    floor.in = -1;
     std::string out;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(floor.out, buffer, sizeof buffer)) > 0)
-        out.append(buffer, static_cast<size_t>(n));
-    const int status = Finish(floor);
+    const int status = RunToEnd({strFloor, "alice", std::to_string(nCount), bTokens ? "tokens" : "db"}, out);
     const double elapsed = MicrosecondsSince(start);
     Expect(WIFEXITED(status) && WEXITSTATUS(status) == 0, "floor signer");
     if (pLoop != nullptr)

@@ -2,17 +2,13 @@
 // (Xvfb) and keys pressed with xdotool.
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "tests/support/FixtureStore.h"
 #include "tests/support/HostProcess.h"
+#include "tests/support/VirtualDisplay.h"
 
 using namespace tessera::test;
 
@@ -43,36 +39,14 @@ protected:
     static void SetUpTestSuite()
     {
         FixtureStore::Get();
-        if (RunShell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0) {
-            s_bAvailable = false;
+        if (RunShell("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
             return;
-        }
-        // A display number of our own.
-        for (int n = 90 + getpid() % 100;; ++n) {
-            if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0 &&
-                access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0) {
-                s_strDisplay = ":" + std::to_string(n);
-                break;
-            }
-        }
-        s_xvfb = fork();
-        if (s_xvfb == 0) {
-            execlp("Xvfb", "Xvfb", s_strDisplay.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        const std::string strSocket = "/tmp/.X11-unix/X" + s_strDisplay.substr(1);
-        for (int i = 0; i < 100 && access(strSocket.c_str(), F_OK) != 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        s_bAvailable = access(strSocket.c_str(), F_OK) == 0;
+        s_pDisplay = std::make_unique<VirtualDisplay>();
+        s_bAvailable = s_pDisplay->Ready();
+        if (s_bAvailable)
+            s_strDisplay = s_pDisplay->Name();
     }
-    static void TearDownTestSuite()
-    {
-        if (s_xvfb > 0) {
-            kill(s_xvfb, SIGTERM);
-            waitpid(s_xvfb, nullptr, 0);
-        }
-    }
+    static void TearDownTestSuite() { s_pDisplay.reset(); }
     void SetUp() override
     {
         if (!s_bAvailable)
@@ -103,7 +77,7 @@ protected:
 
     static inline bool s_bAvailable = false;
     static inline std::string s_strDisplay;
-    static inline pid_t s_xvfb = -1;
+    static inline std::unique_ptr<VirtualDisplay> s_pDisplay;
 };
 
 } // namespace
