@@ -239,3 +239,26 @@ TEST(HostFraming, OneHostAnswersAlongConversationInOrder)
     }
     EXPECT_EQ(session.Finish(), 0);
 }
+
+TEST(HostFraming, AMessageTooLargeToConvertIsAnsweredAndTheHostReadsOn)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer ends the process on a failed operator new";
+#else
+    // 100 MiB of text fits twice in 320 MiB of address space (the parsed
+    // request and the handler's copy), but not with its UTF-16 form as well.
+    // (A running LTTng session daemon would make the host map its tracing
+    // library, whose threads and buffers take well over 100 MiB: these tests
+    // hold the lttng lock.)
+    HostOptions options = WithLocale("C");
+    options.nAddressSpaceLimit = 320ull << 20;
+    const std::string request =
+        R"({"function":"SignMessage","params":[{"param":")" + std::string(100u << 20, 'x') + R"("},{"param":"SHA-256"}]})";
+    const auto conv = Converse(Frames({request, kDescRequest}), options);
+    // 0x8007000E, E_OUTOFMEMORY; the agent never saw the request, so its
+    // status is still the first one.
+    EXPECT_EQ(conv.responses,
+              Responses({R"({"function":"SignMessage","errorcode":-2147024882,"result":false})", kEnglishOk}));
+    EXPECT_EQ(conv.nExitCode, 0);
+#endif
+}

@@ -308,30 +308,3 @@ TEST_F(HostSigning, EveryErrorCodeOfTheHandlersAndItsDescription)
         EXPECT_EQ(host.Finish(), 0);
     }
 }
-
-TEST(HostSigningMemory, AMessageTooLargeToConvertIsAnsweredAndTheHostReadsOn)
-{
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer ends the process on a failed operator new";
-#else
-    // 100 MiB of text fits twice in 320 MiB of address space (the parsed
-    // request and the handler's copy), but not with its UTF-16 form as well.
-    HostOptions options = Options();
-    options.nAddressSpaceLimit = 320ull << 20;
-    const std::string message(100u << 20, 'x');
-    const HostResult result = RunHost(Frame(Request("SignMessage", {message, "SHA-256"})) +
-                                          Frame(Request("GetLastErrorDesc", {})),
-                                      options);
-    const auto frames = SplitFrames(result.strStdout);
-    ASSERT_TRUE(frames.has_value());
-    ASSERT_EQ(frames->size(), 2u);
-    const Response failed = ParseResponse((*frames)[0]);
-    EXPECT_EQ(failed.function, "SignMessage");
-    EXPECT_EQ(failed.errorcode, -2147024882); // 0x8007000E, E_OUTOFMEMORY
-    EXPECT_TRUE(failed.bResultFalse);
-    // The agent never saw the request: its status is still the first one.
-    EXPECT_EQ(ParseResponse((*frames)[1]).result, "The operation completed successfully.\r\n\n(0x00000000)");
-    EXPECT_EQ(result.nExitCode, 0);
-    EXPECT_EQ(result.strStderr, "");
-#endif
-}
