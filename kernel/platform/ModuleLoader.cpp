@@ -15,6 +15,8 @@ void* LoadTesseraModule(const char* pszFileName)
         strPath.resize(strPath.rfind('/') + 1);
         if (void* h = dlopen((strPath + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
             return h;
+        if (void* h = dlopen((strPath + TESSERA_MODULE_RELDIR "/" + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
+            return h;
     }
     return dlopen((std::string(TESSERA_MODULE_DIR "/") + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 // Loads the module file: from the executable's own directory first (a build
-// tree), then from Tessera's library directory (an installation). Returns
-// the dlopen handle, or null.
+// tree), then from the library directory beside it (an installation, wherever
+// its prefix now is), then from the library directory it was built for.
+// Returns the dlopen handle, or null.
 void* LoadTesseraModule(const char* pszFileName);
