@@ -1,0 +1,32 @@
+# Runs at install time: writes org.tessera.host.json from the templates into
+# the browsers' system-wide host directories, with "path" set to the host's
+# installed location under the prefix of this install. file(INSTALL) puts
+# them under $ENV{DESTDIR} and records them in install_manifest.txt.
+if(IS_ABSOLUTE "${TESSERA_MANIFEST_BINDIR}")
+  set(host "${TESSERA_MANIFEST_BINDIR}/tessera-host")
+else()
+  set(host "${CMAKE_INSTALL_PREFIX}/${TESSERA_MANIFEST_BINDIR}/tessera-host")
+endif()
+cmake_path(NORMAL_PATH host)
+if(host MATCHES "[\"\\\\]")
+  message(FATAL_ERROR "The host path cannot go into a manifest as it is: ${host}")
+endif()
+
+set(chromium_dirs
+  /etc/chromium/native-messaging-hosts        # Chromium
+  /etc/opt/chrome/native-messaging-hosts      # Google Chrome
+  /etc/opt/edge/native-messaging-hosts)       # Microsoft Edge
+set(firefox_dirs
+  /usr/lib/mozilla/native-messaging-hosts)    # Firefox
+
+foreach(browser IN ITEMS chromium firefox)
+  file(READ "${TESSERA_MANIFEST_TEMPLATES}/${browser}.json.in" manifest)
+  string(REPLACE "@TESSERA_HOST_PATH@" "${host}" manifest "${manifest}")
+  set(filled "${TESSERA_MANIFEST_STAGING}/${browser}/org.tessera.host.json")
+  file(WRITE "${filled}" "${manifest}")
+  foreach(dir IN LISTS ${browser}_dirs)
+    file(INSTALL DESTINATION "${dir}" TYPE FILE
+      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+      FILES "${filled}")
+  endforeach()
+endforeach()
