@@ -17,5 +17,9 @@ async function answer(allowed) {
   window.close();
 }
 
+// The background may stop when idle, and the question with it; a message
+// now and then keeps it running while the user reads.
+setInterval(() => chrome.runtime.sendMessage({ type: 'consent-waiting' }).catch(() => {}), 20000);
+
 document.getElementById('allow').addEventListener('click', () => answer(true));
 document.getElementById('deny').addEventListener('click', () => answer(false));

@@ -1,0 +1,94 @@
+// A real headless Chromium for end-to-end tests, driven over the DevTools
+// protocol on a pipe (--remote-debugging-pipe: NUL-terminated JSON, commands
+// on the browser's fd 3, answers and events on its fd 4).
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct cJSON;
+
+namespace tessera::test {
+
+struct JsonDeleter {
+    void operator()(cJSON* p) const;
+};
+using Json = std::unique_ptr<cJSON, JsonDeleter>;
+
+// A JSON text for a string, quoted and escaped.
+std::string JsonQuote(const std::string& text);
+// A string member of an object, or "" when absent.
+std::string JsonText(const cJSON* object, const char* pszPath);
+
+struct ChromiumOptions {
+    std::string strUserDataDir;  // fresh profile directory, made by the caller
+    std::string strExtensionDir; // unpacked extension to load
+    std::string strStderrLog;    // where the browser's stderr goes
+};
+
+class Chromium {
+public:
+    explicit Chromium(const ChromiumOptions& options);
+    ~Chromium();
+    Chromium(const Chromium&) = delete;
+    Chromium& operator=(const Chromium&) = delete;
+
+    // Sends a command; returns its id. strSession empty for the browser.
+    int Send(const std::string& strMethod, const std::string& strParamsJson = "{}",
+             const std::string& strSession = "");
+    // Waits for the answer to a command; its "result", or null on an error
+    // answer, a timeout or the browser's exit (the reason in LastProblem()).
+    Json Await(int nId, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    Json Call(const std::string& strMethod, const std::string& strParamsJson = "{}",
+              const std::string& strSession = "");
+    // Waits for an event that the predicate accepts, and removes it.
+    Json WaitEvent(const std::function<bool(const cJSON*)>& accept,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+    // Opens a tab on the URL and attaches to it: the session id, or "".
+    std::string OpenPage(const std::string& strUrl);
+    // Waits for a new page whose URL contains the text (a window the
+    // extension opened) and attaches to it: the session id, or "". Needs
+    // target discovery on (Target.setDiscoverTargets) since before the page
+    // opened; a page attached to once is never chosen again.
+    std::string AttachToNewPage(const std::string& strUrlPart,
+                                std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+    // Evaluates an expression in the page, awaiting a promise, and returns
+    // the value: a string as it is, anything else as JSON text; "" on failure.
+    std::string Evaluate(const std::string& strSession, const std::string& strExpression,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // Starts such an evaluation without waiting: Await(id) gives its result.
+    int StartEvaluate(const std::string& strSession, const std::string& strExpression);
+    // The value of a finished evaluation, as Evaluate gives it.
+    std::string EvaluationValue(const cJSON* pResult);
+
+    const std::string& LastProblem() const { return m_strProblem; }
+
+private:
+    bool Pump(std::chrono::milliseconds wait);
+    // Waits until the page has loaded a document whose URL contains the text.
+    bool WaitForDocument(const std::string& strSession, const std::string& strUrlPart);
+
+    pid_t m_pid = -1;
+    int m_fdCommands = -1;
+    int m_fdReplies = -1;
+    int m_nNextId = 0;
+    std::string m_strPending;
+    std::map<int, Json> m_mapReplies;
+    std::deque<Json> m_events;
+    std::string m_strProblem;
+    std::vector<std::string> m_attachedTargets;
+};
+
+// The installed Chromium binary, or "" when there is none.
+std::string ChromiumPath();
+
+} // namespace tessera::test
