@@ -9,8 +9,10 @@ const HOST_NAME = 'org.tessera.host';
 const consent = new Consent();
 const sessions = new Map(); // tab id -> NativeSession
 
+// The page's origin as the browser reports it. A page without one of its
+// own (sandboxed: "null") is refused, never credited with its URL's origin.
 function senderOrigin(sender) {
-  if (typeof sender.origin === 'string' && sender.origin !== 'null') {
+  if (typeof sender.origin === 'string') {
     return sender.origin;
   }
   try {
@@ -53,6 +55,10 @@ async function handle(page, message) {
   const problem = requestProblem(request);
   if (problem !== null) {
     reply({ error: problem });
+    return;
+  }
+  if (!/^https?:\/\/./.test(page.origin)) {
+    reply({ error: 'Tessera: only http and https pages with an origin of their own may use certificates.' });
     return;
   }
   const verdict = await consent.authorize(page.origin);

@@ -5,6 +5,7 @@
 // popup shows them and forgets them.
 
 const PREFIX = 'site:';
+const DISMISSED = 'dismissed:';
 
 export function siteKey(origin) {
   return PREFIX + origin;
@@ -14,7 +15,6 @@ export class Consent {
   constructor() {
     this.decisions = new Map();   // origin -> true (allowed) or false (denied)
     this.prompts = new Map();     // origin -> {nonce, windowId, settle, promise}
-    this.dismissed = new Set();   // origins whose prompt was closed unanswered
     this.listeners = [];          // called with an origin that lost its grant
     this.ready = chrome.storage.local.get(null).then((items) => {
       for (const [key, value] of Object.entries(items)) {
@@ -41,8 +41,10 @@ export class Consent {
     }
     // A page must not be able to raise the window again and again: once
     // closed unanswered, the origin is refused until the user answers from
-    // the toolbar popup, or the browser restarts.
-    if (this.dismissed.has(origin)) {
+    // the toolbar popup, or the browser restarts (session storage outlives
+    // the background, not the browser).
+    const key = DISMISSED + origin;
+    if ((await chrome.storage.session.get(key))[key] === true) {
       return 'dismissed';
     }
     let prompt = this.prompts.get(origin);
@@ -100,15 +102,13 @@ export class Consent {
 
   async decide(origin, allowed) {
     this.decisions.set(origin, allowed);
-    this.dismissed.delete(origin);
     await chrome.storage.local.set({ [siteKey(origin)]: { allowed, decided: Date.now() } });
   }
 
   windowClosed(windowId) {
     for (const [origin, prompt] of this.prompts) {
       if (prompt.windowId === windowId) {
-        this.dismissed.add(origin);
-        prompt.settle('dismissed');
+        chrome.storage.session.set({ [DISMISSED + origin]: true }).finally(() => prompt.settle('dismissed'));
       }
     }
   }
@@ -125,11 +125,12 @@ export class Consent {
       }
       const origin = key.slice(PREFIX.length);
       const allowed = change.newValue?.allowed;
+      // Any answer, or forgetting one, also lifts the refusal of a closed question.
+      chrome.storage.session.remove(DISMISSED + origin).catch(() => {});
       if (allowed === undefined) {
         this.decisions.delete(origin);
       } else {
         this.decisions.set(origin, allowed === true);
-        this.dismissed.delete(origin);
         // Answered from the popup while the question was open.
         const prompt = this.prompts.get(origin);
         if (prompt !== undefined) {

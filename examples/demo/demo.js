@@ -39,7 +39,7 @@ function ready() {
   const found = window.tessera !== undefined;
   $('status').textContent = found
     ? 'Tessera is ready. The first request asks you whether this site may use your certificates.'
-    : 'The Tessera extension is not installed in this browser.';
+    : 'The Tessera extension is not installed in this browser (or it started after this page: reload).';
   $('status').className = found ? 'status ready' : 'status missing';
 }
 // The extension defines window.tessera before the page's scripts run.
