@@ -47,9 +47,14 @@ function sessionFor(tabId, origin) {
 
 async function handle(page, message) {
   const { id, request, oneShot } = message;
+  // The page may have gone meanwhile; its answer goes nowhere then.
   const reply = (answer) => {
     if (page.connected) {
-      page.port.postMessage({ id, ...answer });
+      try {
+        page.port.postMessage({ id, ...answer });
+      } catch {
+        page.connected = false;
+      }
     }
   };
   const problem = requestProblem(request);
