@@ -89,6 +89,14 @@ const char* const kBackgroundScript = R"JS(
 })()
 )JS";
 
+// A script with its run count filled in.
+std::string WithRuns(std::string script)
+{
+    for (size_t at; (at = script.find("RUNS")) != std::string::npos;)
+        script.replace(at, 4, std::to_string(kRuns));
+    return script;
+}
+
 double PageMedian(const cJSON* results, const char* pszName)
 {
     const cJSON* item = cJSON_GetObjectItemCaseSensitive(results, pszName);
@@ -168,19 +176,13 @@ int main(int argc, char** argv)
         StaticServer site(strSource + "/examples/demo");
         Chromium browser(ChromiumOptions{strDir + "/profile", strSource + "/extension", strDir + "/chromium.log"});
         browser.Call("Target.setDiscoverTargets", "{\"discover\":true}");
-        Json worker = browser.WaitEvent([](const cJSON* e) {
-            return JsonText(e, "params.targetInfo.type") == "service_worker" &&
-                   JsonText(e, "params.targetInfo.url").find(kExtensionId) != std::string::npos;
-        });
+        Json worker = browser.WaitForServiceWorker(kExtensionId);
         // Allow the site from an extension page, as the toolbar popup does.
         const std::string popup = browser.OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
         browser.Evaluate(popup, "chrome.storage.local.set({" + JsonQuote("site:" + site.Origin()) +
                                     ": {allowed: true, decided: Date.now()}}).then(() => 'ok')");
         const std::string page = browser.OpenPage(site.Origin() + "/index.html");
-        std::string script = kPageScript;
-        for (size_t at; (at = script.find("RUNS")) != std::string::npos;)
-            script.replace(at, 4, std::to_string(kRuns));
-        strResults = browser.Evaluate(page, script, std::chrono::minutes(5));
+        strResults = browser.Evaluate(page, WithRuns(kPageScript), std::chrono::minutes(5));
         if (strResults.empty())
             std::fprintf(stderr, "the page failed: %s\n", browser.LastProblem().c_str());
 
@@ -188,10 +190,8 @@ int main(int argc, char** argv)
         Json attached = browser.Call("Target.attachToTarget",
                                      "{\"targetId\":" + JsonQuote(JsonText(worker.get(), "params.targetInfo.targetId")) +
                                          ",\"flatten\":true}");
-        std::string background = kBackgroundScript;
-        for (size_t at; (at = background.find("RUNS")) != std::string::npos;)
-            background.replace(at, 4, std::to_string(kRuns));
-        strNative = browser.Evaluate(JsonText(attached.get(), "sessionId"), background, std::chrono::minutes(5));
+        strNative = browser.Evaluate(JsonText(attached.get(), "sessionId"), WithRuns(kBackgroundScript),
+                                     std::chrono::minutes(5));
         if (strNative.empty())
             std::fprintf(stderr, "the background failed: %s\n", browser.LastProblem().c_str());
     }

@@ -107,10 +107,8 @@ protected:
             << m_browser->LastProblem();
         // The extension loads while the browser starts: a page opened before
         // it has loaded gets no content scripts.
-        ASSERT_TRUE(m_browser->WaitEvent([](const cJSON* e) {
-            return JsonText(e, "params.targetInfo.type") == "service_worker" &&
-                   JsonText(e, "params.targetInfo.url").find(kExtensionId) != std::string::npos;
-        })) << "the extension did not start: " << m_browser->LastProblem();
+        ASSERT_TRUE(m_browser->WaitForServiceWorker(kExtensionId))
+            << "the extension did not start: " << m_browser->LastProblem();
     }
 
     void TearDown() override

@@ -233,6 +233,14 @@ Json Chromium::WaitEvent(const std::function<bool(const cJSON*)>& accept, std::c
     }
 }
 
+Json Chromium::WaitForServiceWorker(const std::string& strUrlPart)
+{
+    return WaitEvent([&](const cJSON* e) {
+        return JsonText(e, "params.targetInfo.type") == "service_worker" &&
+               JsonText(e, "params.targetInfo.url").find(strUrlPart) != std::string::npos;
+    });
+}
+
 std::string Chromium::OpenPage(const std::string& strUrl)
 {
     Json created = Call("Target.createTarget", "{\"url\":" + JsonQuote(strUrl) + "}");

@@ -52,6 +52,10 @@ public:
     Json WaitEvent(const std::function<bool(const cJSON*)>& accept,
                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
+    // Waits for a service worker whose URL contains the text (an extension
+    // that has finished loading); its Target.targetCreated event, or null.
+    Json WaitForServiceWorker(const std::string& strUrlPart);
+
     // Opens a tab on the URL and attaches to it: the session id, or "".
     std::string OpenPage(const std::string& strUrl);
     // Waits for a new page whose URL contains the text (a window the
