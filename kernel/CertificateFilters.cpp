@@ -1,6 +1,5 @@
 #include "CertificateFilters.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -12,63 +11,16 @@
 #include "kernel/platform/CryptoProvider.h"
 #include "kernel/platform/WideFormat.h"
 
-namespace {
-
-constexpr size_t kMaxAlternative = 255;
-
-// Simple case folding for the scripts with letter case that names use.
-char16_t FoldCase(char16_t c)
-{
-    if (c < 0x80)
-        return (c >= u'A' && c <= u'Z') ? c + 0x20 : c;
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
-        (c >= 0x410 && c <= 0x42F))
-        return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F)
-        return c + 0x50;
-    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x138 && c != 0x149 && c != 0x17F) {
-        // Latin Extended-A pairs upper/lower case as even/odd, except for a
-        // stretch where the pairs start on odd code points.
-        const bool bOddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        if (bOddUpper ? (c % 2 == 1) : (c % 2 == 0))
-            return c + 1;
-    }
-    return c;
-}
-
-bool MatchesAny(const std::u16string& wstrName, const std::vector<std::u16string>& vtrFilters)
-{
-    return std::any_of(vtrFilters.begin(), vtrFilters.end(),
-                       [&](const std::u16string& wstrFilter) { return ContainsIgnoringCase(wstrName, wstrFilter); });
-}
-
-} // namespace
-
-bool ContainsIgnoringCase(std::u16string_view wsvText, std::u16string_view wsvPattern)
-{
-    auto it = std::search(wsvText.begin(), wsvText.end(), wsvPattern.begin(), wsvPattern.end(),
-                          [](char16_t a, char16_t b) { return FoldCase(a) == FoldCase(b); });
-    return it != wsvText.end() || wsvPattern.empty();
-}
-
 void ParseFilters(const char16_t* pwszFilter, std::vector<std::u16string>& vtrFilters)
 {
     if (pwszFilter == nullptr)
         return;
-    std::u16string_view wsvRest(pwszFilter);
-    for (;;) {
-        const size_t nSeparator = wsvRest.find(u'#');
-        const std::u16string_view wsvPiece = wsvRest.substr(0, nSeparator);
-        vtrFilters.emplace_back(wsvPiece.substr(0, kMaxAlternative));
-        if (nSeparator == std::u16string_view::npos)
-            break;
-        wsvRest.remove_prefix(nSeparator + 1);
-    }
+    ForEachAlternative(pwszFilter, [&](std::u16string_view wsvAlternative) { vtrFilters.emplace_back(wsvAlternative); });
 }
 
-HRESULT CheckCertSubjectName(const CertContextRef& pCert, const std::vector<std::u16string>& vtrFilters)
+HRESULT CheckCertSubjectName(const CertContextRef& pCert, const NameFilter& subjects)
 {
-    if (vtrFilters.empty())
+    if (!subjects.Applies())
         return KVRA_OK;
     std::u16string wstrSubject;
     const HRESULT hr = GetCertSubject(pCert, &wstrSubject, nullptr, CERT_X500_NAME_STR);
@@ -76,12 +28,12 @@ HRESULT CheckCertSubjectName(const CertContextRef& pCert, const std::vector<std:
         TraceWideStatus(u"GetCertSubjectName", hr);
         return hr;
     }
-    return MatchesAny(wstrSubject, vtrFilters) ? KVRA_OK : E_FAIL;
+    return subjects.Matches(wstrSubject) ? KVRA_OK : E_FAIL;
 }
 
-HRESULT CheckCertIssuer(const CertContextRef& pCert, const std::vector<std::u16string>& vtrFilters)
+HRESULT CheckCertIssuer(const CertContextRef& pCert, const NameFilter& issuers)
 {
-    if (vtrFilters.empty())
+    if (!issuers.Applies())
         return KVRA_OK;
     std::u16string wstrIssuer;
     const HRESULT hr = GetCertIssuer(pCert, &wstrIssuer, nullptr);
@@ -89,7 +41,7 @@ HRESULT CheckCertIssuer(const CertContextRef& pCert, const std::vector<std::u16s
         TraceWideStatus(u"GetCertIssuer", hr);
         return hr;
     }
-    return MatchesAny(wstrIssuer, vtrFilters) ? KVRA_OK : E_FAIL;
+    return issuers.Matches(wstrIssuer) ? KVRA_OK : E_FAIL;
 }
 
 HRESULT CheckCertKeyUsage(const CertContextRef& pCert, uint32_t dwKeyUsage)
@@ -210,20 +162,21 @@ HRESULT FilterCertificates(const CertFilter* pFilter, CertList& outList, const C
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidCertificate, 14, filter.pwszSubjectDN);
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidCertificate, 15, filter.pwszIssuerDN);
 
-    std::vector<std::u16string> vtrSubjects, vtrIssuers;
-    try {
-        ParseFilters(filter.pwszSubjectDN, vtrSubjects);
-        ParseFilters(filter.pwszIssuerDN, vtrIssuers);
-    } catch (const std::bad_alloc&) {
+    // Each filter text is parsed once, whatever the number of certificates.
+    NameFilter subjects, issuers;
+    HRESULT hr = subjects.Assign(filter.pwszSubjectDN);
+    if (SUCCEEDED(hr))
+        hr = issuers.Assign(filter.pwszIssuerDN);
+    if (FAILED(hr)) {
         outList.clear();
-        TraceWideStatus(u"ParseFilters", E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
+        TraceWideStatus(u"ParseFilters", hr);
+        return hr;
     }
 
     for (const CertContextRef& pCert : inList) {
         // The cheap tests come first; the private-key probe, which may talk
         // to a token, comes last.
-        if (CheckCertSubjectName(pCert, vtrSubjects) != KVRA_OK || CheckCertIssuer(pCert, vtrIssuers) != KVRA_OK ||
+        if (CheckCertSubjectName(pCert, subjects) != KVRA_OK || CheckCertIssuer(pCert, issuers) != KVRA_OK ||
             CheckCertKeyUsage(pCert, filter.dwKeyUsage) != KVRA_OK ||
             CheckCertSubjectKeyID(pCert, filter.pbSubjectKeyID, filter.cbSubjectKeyID) != KVRA_OK ||
             CheckCertSerialNumber(pCert, filter.pbSerialNumber, filter.cbSerialNumber) != KVRA_OK ||

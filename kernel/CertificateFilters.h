@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "NameFilter.h"
 #include "StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/CertFields.h"
@@ -36,22 +37,22 @@ HRESULT ExtractCertificatesFromStore(const CertStore* pStore, CertList& certList
 
 // Splits a filter string at every "#" into alternatives (each cut to 255
 // characters) and appends them. A null string gives none; an empty one
-// gives one empty alternative.
+// gives one empty alternative. (FilterCertificates keeps each distinct
+// alternative once instead, in a NameFilter.)
 void ParseFilters(const char16_t* pwszFilter, std::vector<std::u16string>& vtrFilters);
 
 // Appends to outList every certificate of inList that passes all criteria
-// of the record (null: every certificate passes), in input order. Only a
-// failure to add a certificate is returned; after it outList is empty.
+// of the record (null: every certificate passes), in input order. Returns
+// E_INVALIDARG for a name filter with more than kMaxFilterAlternatives
+// distinct alternatives, and the failure to add a certificate; after a
+// failure outList is empty.
 HRESULT FilterCertificates(const CertFilter* pFilter, CertList& outList, const CertList& inList);
 
 // The criteria, each 0 for pass and non-zero for reject.
-HRESULT CheckCertSubjectName(const CertContextRef& pCert, const std::vector<std::u16string>& vtrFilters);
-HRESULT CheckCertIssuer(const CertContextRef& pCert, const std::vector<std::u16string>& vtrFilters);
+HRESULT CheckCertSubjectName(const CertContextRef& pCert, const NameFilter& subjects);
+HRESULT CheckCertIssuer(const CertContextRef& pCert, const NameFilter& issuers);
 HRESULT CheckCertKeyUsage(const CertContextRef& pCert, uint32_t dwKeyUsage);
 HRESULT CheckCertSubjectKeyID(const CertContextRef& pCert, const uint8_t* pbKeyId, uint32_t cbKeyId);
 HRESULT CheckCertSerialNumber(const CertContextRef& pCert, const uint8_t* pbSerial, uint32_t cbSerial);
 HRESULT CheckCertTimeValidity(const CertContextRef& pCert, const FILETIME* pftTime);
 HRESULT CheckCertSignatureAlg(const CertContextRef& pCert, const char* pszOid);
-
-// Case-insensitive substring search, as the platform's StrStrIW.
-bool ContainsIgnoringCase(std::u16string_view wsvText, std::u16string_view wsvPattern);

@@ -234,6 +234,30 @@ TEST_F(KernelStore, NameFiltersTakeAlternativesCaseInsensitively)
     EXPECT_TRUE(alternatives.empty());
     EXPECT_TRUE(ContainsIgnoringCase(u"CN=ÉLODIE Žák", u"élodie žÁK"));
     EXPECT_FALSE(ContainsIgnoringCase(u"CN=abc", u"abd"));
+
+    // A filter is bounded by its distinct alternatives, not by its length:
+    // repeats (in any case) and empty alternatives cost nothing more, the
+    // 1025th distinct one is refused, and a refused filter selects nothing.
+    std::u16string wstrMany;
+    for (int i = 0; i < 1023; ++i)
+        wstrMany += u"nobody" + std::u16string(1, static_cast<char16_t>(u'\x4e00' + i)) + u"#";
+    std::u16string wstrRepeated;
+    for (int i = 0; i < 5000; ++i)
+        wstrRepeated += i % 2 ? u"ALICE SIGNER#" : u"alice signer#";
+    filter = {};
+    const std::u16string wstrAtLimit = wstrMany + u"Alice Signer";
+    filter.pwszSubjectDN = wstrAtLimit.c_str();
+    EXPECT_EQ(Names(Filter(filter)), std::vector<std::string>{"CN=Alice Signer, O=Tessera Test, C=CN"});
+    filter.pwszSubjectDN = wstrRepeated.c_str(); // two distinct; it ends in "#", so everything matches
+    EXPECT_EQ(Filter(filter).size(), s_store.size());
+    const std::u16string wstrOverLimit = wstrMany + u"one more#Alice Signer";
+    filter.pwszSubjectDN = wstrOverLimit.c_str();
+    CertList refused = {s_store.front()};
+    EXPECT_EQ(FilterCertificates(&filter, refused, s_store), E_INVALIDARG);
+    EXPECT_TRUE(refused.empty());
+    filter.pwszSubjectDN = nullptr;
+    filter.pwszIssuerDN = wstrOverLimit.c_str();
+    EXPECT_EQ(FilterCertificates(&filter, refused, s_store), E_INVALIDARG);
 }
 
 TEST_F(KernelStore, UsageKeyIdSerialTimeAndAlgorithmFilters)
