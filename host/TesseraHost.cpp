@@ -8,6 +8,7 @@
 #include "TraceHelper.h"
 #include "agent/CryptoAgent.h"
 #include "kernel/platform/ResourceModule.h"
+#include "kernel/platform/StandardStreams.h"
 #include "nmMessageSigning.h"
 
 #define TRACE_MODULE "TesseraHost"
@@ -127,6 +128,10 @@ static HRESULT StartAndServe()
 
 int wmain()
 {
+    // Before anything that may print is loaded: frames alone reach the
+    // browser, whatever a driver writes to its standard output.
+    if (FILE* pFrames = TakeStandardOutputForFrames())
+        BindNativeMessagingStreams(nullptr, pFrames);
     InitTracing();
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 10);
 

@@ -1,0 +1,14 @@
+// The standard streams of a process whose standard output carries frames.
+#pragma once
+
+#include <cstdio>
+
+// Moves the frame channel off the standard output: the pipe that fd 1
+// holds gets a private descriptor of its own (not inherited by programs the
+// host starts), and fd 1 and fd 2 then point at the null device. Libraries
+// loaded later (PKCS#11 drivers, NSS, p11-kit) may print, and a byte on the
+// browser's pipe that is not part of a frame would corrupt every frame after
+// it. Call it before anything else is loaded. Returns the stream to write
+// frames to, or null when standard output is not open (nothing changes
+// then, so the frame layer finds it closed).
+FILE* TakeStandardOutputForFrames();
