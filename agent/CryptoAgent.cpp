@@ -39,6 +39,27 @@ HRESULT CCryptoAgent::FinishOperation(HRESULT hResult)
     return m_nLastError;
 }
 
+HRESULT CCryptoAgent::MeasureSignature(const char16_t* pwszMessage, const char16_t* pwszAlgorithm,
+                                       int32_t nSignType, int16_t bAttached, Base64Size& size)
+{
+    const int32_t nHashKind = HashKindFromName(pwszAlgorithm);
+    if (pwszMessage == nullptr || *pwszMessage == u'\0' || m_vtrSignCertSet.empty() || nHashKind == 0 ||
+        (nSignType != SIGN_TYPE_PKCS1 && nSignType != SIGN_TYPE_PKCS7))
+        return E_INVALIDARG;
+    const TesseraCryptoModule* pModule = LoadCryptoModule();
+    if (pModule == nullptr)
+        return AgentStatusFromError(GetLastError());
+    return pModule->pfnMeasureSignature(m_vtrSignCertSet.front(), pwszMessage, nSignType, kAlgorithmIds[nHashKind],
+                                        nSignType == SIGN_TYPE_PKCS7 && bAttached == VARIANT_TRUE, size);
+}
+
+HRESULT CCryptoAgent::RefuseArguments(HRESULT hResult, bool bSelection)
+{
+    if (bSelection)
+        m_vtrSignCertSet.clear();
+    return FinishOperation(hResult);
+}
+
 int32_t CCryptoAgent::HashKindFromName(const char16_t* pwszAlgorithm)
 {
     if (pwszAlgorithm == nullptr)

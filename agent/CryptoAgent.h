@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/Encodings.h"
 #include "kernel/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 
@@ -65,6 +66,22 @@ public:
                                         std::u16string& bstrSignature);
     virtual HRESULT SignMessagePKCS1(const char16_t* pwszMessage, const char16_t* pwszAlgorithm,
                                      std::u16string& bstrSignature);
+
+    // The size of the text that the signing operation of that sign type and
+    // attached flag would give for the message, found without signing: no
+    // PIN is asked for, and the last status stays as it is. Fails, leaving
+    // size as it was, wherever the operation would fail before it signs (no
+    // message, no certificate selected, an unknown algorithm) or the size
+    // cannot be found.
+    virtual HRESULT MeasureSignature(const char16_t* pwszMessage, const char16_t* pwszAlgorithm, int32_t nSignType,
+                                     int16_t bAttached, Base64Size& size);
+
+    // Records a request that reached no operation because one of its
+    // arguments cannot be taken (a text holding U+0000, which the operations'
+    // NUL-terminated strings cannot carry): the status becomes the last
+    // status, and a refused selection leaves nothing selected, as a failed
+    // one does. Returns the status.
+    HRESULT RefuseArguments(HRESULT hResult, bool bSelection);
 
     // The hash kind of an algorithm name, or 0 when it is none of the three.
     static int32_t HashKindFromName(const char16_t* pwszAlgorithm);

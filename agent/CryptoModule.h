@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kernel/CertificateFilters.h"
+#include "kernel/Encodings.h"
 #include "kernel/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 
@@ -24,6 +25,11 @@ struct TesseraCryptoModule {
     // SignedData (with the message when bAttached) in lines of 76.
     HRESULT (*pfnSignMessage)(const CertContextRef& pCert, const char16_t* pwszMessage, int32_t nSignType,
                               uint32_t dwAlgId, bool bAttached, std::u16string& bstrSignature);
+
+    // The size of the text pfnSignMessage would give for the same arguments,
+    // found without signing: the key is not used, so no PIN is asked for.
+    HRESULT (*pfnMeasureSignature)(const CertContextRef& pCert, const char16_t* pwszMessage, int32_t nSignType,
+                                   uint32_t dwAlgId, bool bAttached, Base64Size& size);
 };
 
 #define TESSERA_CRYPTO_MODULE "libtessera-crypto.so"

@@ -8,13 +8,16 @@
 HRESULT ModuleSelectCertificate(const CertFilter& filter, CertContextRef& pChosen, std::u16string& wstrSubject);
 HRESULT ModuleSignMessage(const CertContextRef& pCert, const char16_t* pwszMessage, int32_t nSignType,
                           uint32_t dwAlgId, bool bAttached, std::u16string& bstrSignature);
+HRESULT ModuleMeasureSignature(const CertContextRef& pCert, const char16_t* pwszMessage, int32_t nSignType,
+                               uint32_t dwAlgId, bool bAttached, Base64Size& size);
 
 extern "C" __attribute__((visibility("default"))) const TesseraCryptoModule* tessera_crypto_module()
 {
     static const TesseraCryptoModule s_module = [] {
         InitTracing();
         g_hInstance = GetModuleHandleW(nullptr);
-        return TesseraCryptoModule{sizeof(TesseraCryptoModule), ModuleSelectCertificate, ModuleSignMessage};
+        return TesseraCryptoModule{sizeof(TesseraCryptoModule), ModuleSelectCertificate, ModuleSignMessage,
+                                   ModuleMeasureSignature};
     }();
     return &s_module;
 }

@@ -4,6 +4,8 @@
 #include "kernel/Encodings.h"
 #include "kernel/HashAndSign.h"
 #include "kernel/Pkcs7Encoder.h"
+#include "kernel/platform/CertFields.h"
+#include "kernel/platform/TextConversion.h"
 
 #define TRACE_WMODULE u"CryptoAgent"
 
@@ -45,5 +47,21 @@ HRESULT ModuleSignMessage(const CertContextRef& pCert, const char16_t* pwszMessa
         TRACE_WSTEP_FAILED(kFunc, u"UTF8ToUTF16 (Kernel) FAILED.", hResult, u"FAILED(hResult)");
         return hResult;
     }
+    return KVRA_OK;
+}
+
+HRESULT ModuleMeasureSignature(const CertContextRef& pCert, const char16_t* pwszMessage, int32_t nSignType,
+                               uint32_t dwAlgId, bool bAttached, Base64Size& size)
+{
+    TraceHelper traceHelper("CCryptoAgent::MeasureSignature");
+    if (!pCert || pwszMessage == nullptr)
+        return E_POINTER;
+    if (nSignType == 2)
+        return MeasureSignData(Utf8LengthOfUtf16(pwszMessage), pCert, dwAlgId, bAttached, size);
+    // The bare PKCS#1 value: one line of padded Base64.
+    const uint32_t cbSignature = GetSignatureLength(*pCert);
+    if (cbSignature == 0)
+        return E_FAIL;
+    size = Base64EncodedSize(cbSignature, BASE64_NO_LINE_BREAKS);
     return KVRA_OK;
 }

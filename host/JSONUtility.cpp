@@ -20,6 +20,66 @@ struct JsonTextDeleter {
     void operator()(char* p) const { cJSON_free(p); }
 };
 
+// cJSON keeps every decoded string as a C string, so a "\u0000" escape cuts
+// a string short without a trace: "abc\u0000EVIL" would read as "abc". The
+// functions below find such strings before anything reads the tree. A
+// string value that held U+0000 is marked (in valueint, which cJSON leaves
+// unused for strings and copies with the item); a member whose name held it
+// is dropped, since no name the host looks for contains U+0000.
+constexpr int kHoldsNul = 1;
+
+// Whether each string literal of the text, in document order (member names
+// and values alike), holds the escape \u0000. Literals after the first
+// JSON value come last and are never asked for.
+std::vector<bool> LiteralsHoldingNul(const char* pszText)
+{
+    std::vector<bool> vtrHoldsNul;
+    bool bInString = false;
+    bool bHoldsNul = false;
+    for (const char* p = pszText; *p != '\0'; ++p) {
+        if (!bInString) {
+            if (*p == '"') {
+                bInString = true;
+                bHoldsNul = false;
+            }
+        } else if (*p == '"') {
+            bInString = false;
+            vtrHoldsNul.push_back(bHoldsNul);
+        } else if (*p == '\\') {
+            if (p[1] == '\0')
+                break;
+            bHoldsNul = bHoldsNul || std::strncmp(p + 1, "u0000", 5) == 0;
+            ++p; // the escaped character, whatever it is
+        }
+    }
+    return vtrHoldsNul;
+}
+
+// Walks the tree in document order beside the literals' flags.
+void MarkStringsHoldingNul(cJSON* pItem, const std::vector<bool>& vtrHoldsNul, size_t& nLiteral)
+{
+    auto holdsNul = [&]() { return nLiteral < vtrHoldsNul.size() && vtrHoldsNul[nLiteral++]; };
+    const bool bObject = cJSON_IsObject(pItem);
+    for (cJSON* pChild = pItem->child; pChild != nullptr;) {
+        cJSON* const pNext = pChild->next;
+        const bool bNameHoldsNul = bObject && holdsNul();
+        if (cJSON_IsString(pChild)) {
+            if (holdsNul())
+                pChild->valueint = kHoldsNul;
+        } else if (cJSON_IsObject(pChild) || cJSON_IsArray(pChild)) {
+            MarkStringsHoldingNul(pChild, vtrHoldsNul, nLiteral);
+        }
+        if (bNameHoldsNul)
+            cJSON_Delete(cJSON_DetachItemViaPointer(pItem, pChild));
+        pChild = pNext;
+    }
+}
+
+bool HoldsNul(const cJSON* pString)
+{
+    return pString->valueint == kHoldsNul;
+}
+
 bool AddMember(cJSON* pObject, const char* pszName, cJSON* pItem)
 {
     if (pItem == nullptr)
@@ -49,9 +109,20 @@ HRESULT ParseRequestMsgToJSON(const char* pszRequestMsg, JsonPtr* ppJSONParams, 
         return -1;
     }
     TRACE_STEP_OK("cJSON_Parse(pszRequestMsg)");
+    if (std::strstr(pszRequestMsg, "\\u0000") != nullptr) {
+        try {
+            size_t nLiteral = 0;
+            MarkStringsHoldingNul(pJsonRoot.get(), LiteralsHoldingNul(pszRequestMsg), nLiteral);
+        } catch (const std::bad_alloc&) {
+            TRACE_STEP_FAILED("New memory", -1, "!vtrHoldsNul");
+            return -1;
+        }
+    }
 
+    // A name holding U+0000 is none of the functions' names.
     const cJSON* pFunction = cJSON_GetObjectItem(pJsonRoot.get(), "function");
-    const char* pszUTF8FuncName = cJSON_IsString(pFunction) ? pFunction->valuestring : nullptr;
+    const char* pszUTF8FuncName =
+        cJSON_IsString(pFunction) && !HoldsNul(pFunction) ? pFunction->valuestring : nullptr;
     if (nullptr == pszUTF8FuncName) {
         TRACE_STEP_FAILED("cJSON_GetObjectItem(pszUTF8FuncName)", -1, "NULL == pszUTF8FuncName");
         return -1;
@@ -118,6 +189,11 @@ HRESULT ConverJSONArrayItemtoNULLEndString(const cJSON* pJSONArray, int nIndex, 
     if (nullptr == pszJSONItem) {
         TRACE_STEP_FAILED("cJSON_GetObjectItem(valuestring)", KVRA_E_PARAM_NOT_STRING, "NULL == pszJSONItem");
         return KVRA_E_PARAM_NOT_STRING;
+    }
+    // A NUL-terminated copy would hold only the part before the U+0000.
+    if (HoldsNul(pParam)) {
+        TRACE_STEP_FAILED("cJSON_GetObjectItem(valuestring)", E_INVALIDARG, "HoldsNul(pszJSONItem)");
+        return E_INVALIDARG;
     }
     TRACE_STEP_OK("cJSON_GetObjectItem(valuestring)");
 

@@ -22,13 +22,15 @@ using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
 // "function" name; either output may be null and is then not produced.
 // Returns 87 for a null or empty text, -1 for anything that is not a request
 // (not JSON, no string "function", no "params") or when a copy cannot be
-// made.
+// made. A "function" name holding U+0000 is no name at all (-1), and a
+// member whose name holds U+0000 is ignored.
 HRESULT ParseRequestMsgToJSON(const char* pszRequestMsg, JsonPtr* ppJSONParams, std::string* pstrFuncName);
 
 // The "param" string of element nIndex of the parameter list. Returns 87 for
 // a missing list or an index out of range, 0x8009002D when the element is
-// not an object, 0xA0073204 when its "param" is missing or not a string, -1
-// when the copy cannot be made.
+// not an object, 0xA0073204 when its "param" is missing or not a string,
+// 0x80070057 when the string holds U+0000 (which a NUL-terminated copy
+// cannot carry), -1 when the copy cannot be made.
 HRESULT ConverJSONArrayItemtoNULLEndString(const cJSON* pJSONArray, int nIndex, std::string* pstrItem);
 
 // Builds {"function": pszFuncName, "errorcode": nErrorCode, "result": ...}:

@@ -74,6 +74,12 @@ HRESULT MsgHandleProc()
         std::string strResponseMsg;
         nResult = ParseAndRespondRequest(pszRequestMsg.get(), &strResponseMsg, &pszRequestMsg);
         pszRequestMsg.reset();
+        // The answer could never be sent: the host ends as it does when a
+        // response is too long to write.
+        if (KVRA_E_SEND_MSG_TOO_LONG == nResult) {
+            TRACE_STEP_FAILED("WriteToNativeMessaging", nResult, "KVRA_OK != nResult");
+            return nResult;
+        }
         if (KVRA_OK != nResult) {
             TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 16, nResult);
             continue;

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "IOStream.h"
 #include "TesseraHost.h"
 #include "TraceHelper.h"
 #include "agent/CryptoAgent.h"
@@ -41,6 +42,9 @@ struct TwoParameterHandler {
     AgentOperation pfnOperation;
     bool bTraceParamsAsUTF8;        // the signing handlers trace them both ways
     uint16_t nFirstDataMessage;     // the handler's data messages, in order
+    bool bSelection;                // a refused request leaves nothing selected
+    int32_t nSignType;              // for measuring the answer first; 0: nothing to measure
+    int16_t bAttached;
 };
 
 const TwoParameterHandler kSelectSignCertificate = {
@@ -53,6 +57,9 @@ const TwoParameterHandler kSelectSignCertificate = {
     &CCryptoAgent::SelectSignCertificate,
     false,
     10,
+    true,
+    0,
+    VARIANT_FALSE,
 };
 
 const TwoParameterHandler kSignMessage = {
@@ -65,6 +72,9 @@ const TwoParameterHandler kSignMessage = {
     static_cast<AgentOperation>(&CCryptoAgent::SignMessage),
     true,
     14,
+    false,
+    SIGN_TYPE_PKCS7,
+    VARIANT_TRUE,
 };
 
 const TwoParameterHandler kSignMessageDetached = {
@@ -77,6 +87,9 @@ const TwoParameterHandler kSignMessageDetached = {
     &CCryptoAgent::SignMessageDetached,
     true,
     20,
+    false,
+    SIGN_TYPE_PKCS7,
+    VARIANT_FALSE,
 };
 
 const TwoParameterHandler kSignMessagePKCS1 = {
@@ -89,6 +102,9 @@ const TwoParameterHandler kSignMessagePKCS1 = {
     &CCryptoAgent::SignMessagePKCS1,
     true,
     26,
+    false,
+    SIGN_TYPE_PKCS1,
+    VARIANT_FALSE,
 };
 
 // A parameter copy's positive status, as the trace shows it: in the
@@ -98,8 +114,29 @@ HRESULT TraceStatusOf(HRESULT nResult)
     return nResult > 0 ? MakeStatus(0x80070000 + (static_cast<uint32_t>(nResult) & 0xFFFF)) : nResult;
 }
 
+// Whether the answer to a signing request could be sent at all, found before
+// anything is signed. Only a size the agent could measure says no: whatever
+// keeps it from measuring, the operation itself reports.
+bool AnswerWouldFit(const TwoParameterHandler& handler, CCryptoAgent* pobjCryptoAgent, const std::u16string& wstrMessage,
+                    const std::u16string& wstrAlgorithm)
+{
+    Base64Size size{};
+    if (handler.nSignType == 0 || FAILED(pobjCryptoAgent->MeasureSignature(wstrMessage.c_str(), wstrAlgorithm.c_str(),
+                                                                          handler.nSignType, handler.bAttached, size)))
+        return true;
+    // The response around an empty result, then the text: Base64 prints as
+    // it is, and each CR and each LF as two characters.
+    JsonPtr pEnvelope;
+    std::string strEnvelope;
+    if (FAILED(ConstructResponseJSON(handler.pszFunction, KVRA_OK, "", &pEnvelope)))
+        return true;
+    ConvertJSONToResponseMsg(handler.pszFunction, pEnvelope.get(), &strEnvelope);
+    return strEnvelope.size() + size.cchText + 2 * size.cLineBreaks <= MAX_SEND_MSG_LEN;
+}
+
 // The work of a two-parameter handler: 0 with the agent's output in UTF-8,
-// or the status that the response carries.
+// the status that the response carries, or KVRA_E_SEND_MSG_TOO_LONG when no
+// response could ever be sent.
 HRESULT RunTwoParameterHandler(const TwoParameterHandler& handler, CCryptoAgent* pobjCryptoAgent,
                                const cJSON* pJSONArgs, std::string& strUTF8Result)
 {
@@ -127,6 +164,11 @@ HRESULT RunTwoParameterHandler(const TwoParameterHandler& handler, CCryptoAgent*
         HRESULT nResult = ConverJSONArrayItemtoNULLEndString(pJSONArgs, i, &strParam);
         if (KVRA_OK != nResult) {
             TRACE_WSTEP_FAILED(kFunc, handler.apwszCopyStep[i], TraceStatusOf(nResult), u"KVRA_OK != nResult");
+            // A text holding U+0000 is never taken in part: the request is
+            // refused as a whole, as the agent's own failure, so that the
+            // page's GetLastErrorDesc describes it.
+            if (E_INVALIDARG == nResult)
+                pobjCryptoAgent->RefuseArguments(nResult, handler.bSelection);
             return nResult;
         }
         TRACE_WSTEP_OK(kFunc, handler.apwszCopyStep[i]);
@@ -139,6 +181,14 @@ HRESULT RunTwoParameterHandler(const TwoParameterHandler& handler, CCryptoAgent*
         }
         TRACE_WSTEP_OK(kFunc, handler.apwszConvertStep[i]);
         TraceMessage(TRACE_FLAG_INFO, kTraceGuidMessageSigning, nMessage++, awstrParams[i].c_str());
+    }
+
+    // A signature whose answer is too large to send ends the host, as a
+    // response too long to write does; finding that out before signing
+    // spares the user a PIN prompt and the key a signature nobody receives.
+    if (!AnswerWouldFit(handler, pobjCryptoAgent, awstrParams[0], awstrParams[1])) {
+        TRACE_WSTEP_FAILED(kFunc, u"Check WriteMsgSize", KVRA_E_SEND_MSG_TOO_LONG, u"nWriteMsgSize > MAX_SEND_MSG_LEN");
+        return KVRA_E_SEND_MSG_TOO_LONG;
     }
 
     std::u16string bstrOutput;
@@ -170,6 +220,8 @@ HRESULT RespondTwoParameterHandler(const TwoParameterHandler& handler, CCryptoAg
 {
     std::string strUTF8Result;
     const HRESULT nCode = RunTwoParameterHandler(handler, pobjCryptoAgent, pJSONArgs, strUTF8Result);
+    if (KVRA_E_SEND_MSG_TOO_LONG == nCode)
+        return nCode;
     ConstructResponseJSON(handler.pszFunction, nCode, nCode == KVRA_OK ? strUTF8Result.c_str() : nullptr,
                           ppResponseJSON);
     return KVRA_OK;

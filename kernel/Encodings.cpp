@@ -64,7 +64,7 @@ HRESULT UTF8ToUTF16(const char* pszSource, std::u16string& wstrUTF16)
 HRESULT Base64EncodeEx(const uint8_t* pbSource, int32_t nSourceLength, std::string& strBase64, uint32_t dwFlags)
 {
     TRACE_SCOPE();
-    if (nSourceLength < 0 || 4 * static_cast<int64_t>(nSourceLength) > 2147483647) {
+    if (nSourceLength < 0 || static_cast<uint64_t>(nSourceLength) > kMaxBase64Source) {
         TraceWideStatus(u"Check Parameters(nSourceLength)", E_FAIL);
         return E_FAIL;
     }
@@ -108,6 +108,20 @@ HRESULT Base64EncodeEx(const uint8_t* pbSource, int32_t nSourceLength, std::stri
     }
     strBase64 = std::move(strOut);
     return KVRA_OK;
+}
+
+Base64Size Base64EncodedSize(uint64_t cbSource, uint32_t dwFlags)
+{
+    // As Base64EncodeEx lays it out: a CR LF after each full line of whole
+    // groups, then the last, partial group.
+    const uint64_t q = cbSource / 3;
+    const uint64_t nRest = cbSource % 3;
+    Base64Size size{};
+    size.cLineBreaks = (dwFlags & BASE64_NO_LINE_BREAKS) ? 0 : q / kBase64GroupsPerLine;
+    size.cchText = 4 * q + 2 * size.cLineBreaks;
+    if (nRest != 0)
+        size.cchText += (dwFlags & BASE64_NO_PADDING) ? nRest + 1 : 4;
+    return size;
 }
 
 HRESULT ConvertBinaryDataToString(const uint8_t* pbData, uint32_t dwCount, std::u16string& wstrHex)

@@ -28,6 +28,18 @@ HRESULT UTF8ToUTF16(const char* pszSource, std::u16string& wstrUTF16);
 // nSourceLength must lie in 0..536,870,911, or the result is E_FAIL.
 HRESULT Base64EncodeEx(const uint8_t* pbSource, int32_t nSourceLength, std::string& strBase64, uint32_t dwFlags);
 
+// The largest source Base64EncodeEx takes.
+constexpr uint64_t kMaxBase64Source = 536870911;
+
+// The size of the text Base64EncodeEx gives for cbSource bytes with those
+// flags, found without encoding: its length, and how many CR LF pairs it
+// holds.
+struct Base64Size {
+    uint64_t cchText;
+    uint64_t cLineBreaks;
+};
+Base64Size Base64EncodedSize(uint64_t cbSource, uint32_t dwFlags);
+
 // Lower-case hexadecimal text of the bytes, last byte first (01 2A FF gives
 // "ff2a01"): the order in which a serial number stored least significant
 // byte first is read.

@@ -83,6 +83,145 @@ HRESULT EncodeDigestAlgorithm(const std::string& strDigestOid, std::vector<uint8
     return KVRA_OK;
 }
 
+// The DER of the ContentInfo of a SignedData with one signer, no signed
+// attributes and the signing certificate alone; the content is embedded only
+// with bIncludeContent.
+HRESULT BuildContentInfo(const uint8_t* pbContent, uint32_t cbContent, bool bIncludeContent,
+                         const CertContextRef& pCert, const std::string& strDigestOid,
+                         const std::string& strSignatureOid, const uint8_t* pbSignature, uint32_t cbSignature,
+                         std::vector<uint8_t>& vtrContentInfo)
+{
+    // digestAlgorithms: SET { AlgorithmIdentifier }
+    std::vector<uint8_t> vtrAlgorithm, vtrDigestAlgorithms;
+    HRESULT hr = EncodeDigestAlgorithm(strDigestOid, vtrAlgorithm);
+    if (FAILED(hr))
+        return hr;
+    hr = ASN1Encode(0x31, vtrAlgorithm.data(), static_cast<uint32_t>(vtrAlgorithm.size()), vtrDigestAlgorithms);
+    if (FAILED(hr))
+        return Fail(u"ASN1Encode-digestAlgorithms", hr);
+
+    // contentInfo: SEQUENCE { data, [0] { OCTET STRING } } when attached.
+    std::vector<uint8_t> vtrOctets, vtrInnerContentInfo;
+    if (bIncludeContent) {
+        const CRYPT_DATA_BLOB content{cbContent, pbContent};
+        hr = EncodeObject(StructType::X509_OCTET_STRING, &content, vtrOctets);
+        if (FAILED(hr))
+            return Fail(u"EncodeObject-X509_OCTET_STRING", hr);
+    }
+    const CRYPT_CONTENT_INFO innerInfo{kDataOid, Blob(vtrOctets)};
+    hr = EncodeObject(StructType::PKCS_CONTENT_INFO, &innerInfo, vtrInnerContentInfo);
+    if (FAILED(hr))
+        return Fail(u"EncodeObject-PKCS_CONTENT_INFO", hr);
+
+    // certificates: [0] { the signing certificate }
+    std::vector<uint8_t> vtrCertificates;
+    hr = ASN1Encode(0xA0, pCert->vtrEncoded.data(), static_cast<uint32_t>(pCert->vtrEncoded.size()),
+                    vtrCertificates);
+    if (FAILED(hr))
+        return Fail(u"ASN1Encode-certificates", hr);
+
+    // signerInfos: SET { SignerInfo }
+    const X509_NAME* pIssuer = X509_get_issuer_name(pCert->pX509.get());
+    const unsigned char* pbIssuer = nullptr;
+    size_t cbIssuer = 0;
+    if (X509_NAME_get0_der(const_cast<X509_NAME*>(pIssuer), &pbIssuer, &cbIssuer) != 1)
+        return Fail(u"X509_NAME_get0_der", E_FAIL);
+    const std::vector<uint8_t> vtrSerial = GetSerialNumberBytes(*pCert);
+    CMSG_SIGNER_INFO signer{};
+    signer.dwVersion = 1;
+    signer.Issuer = CRYPT_DATA_BLOB{static_cast<uint32_t>(cbIssuer), pbIssuer};
+    signer.SerialNumber = Blob(vtrSerial);
+    signer.HashAlgorithm.pszObjId = strDigestOid.c_str();
+    signer.HashEncryptionAlgorithm.pszObjId = strSignatureOid.c_str();
+    signer.EncryptedHash = CRYPT_DATA_BLOB{cbSignature, pbSignature};
+    std::vector<uint8_t> vtrSignerInfo, vtrSignerInfos;
+    hr = EncodeObject(StructType::PKCS7_SIGNER_INFO, &signer, vtrSignerInfo);
+    if (FAILED(hr))
+        return Fail(u"EncodeObject-PKCS7_SIGNER_INFO", hr);
+    hr = ASN1Encode(0x31, vtrSignerInfo.data(), static_cast<uint32_t>(vtrSignerInfo.size()), vtrSignerInfos);
+    if (FAILED(hr))
+        return Fail(u"ASN1Encode-signerInfos", hr);
+
+    // SignedData: SEQUENCE { version, digestAlgorithms, contentInfo,
+    // certificates, signerInfos }
+    std::vector<uint8_t> vtrBody(std::begin(kSignedDataVersion), std::end(kSignedDataVersion));
+    for (const auto* pPart : {&vtrDigestAlgorithms, &vtrInnerContentInfo, &vtrCertificates, &vtrSignerInfos})
+        vtrBody.insert(vtrBody.end(), pPart->begin(), pPart->end());
+    std::vector<uint8_t> vtrSignedData;
+    hr = ASN1Encode(0x30, vtrBody.data(), static_cast<uint32_t>(vtrBody.size()), vtrSignedData);
+    if (FAILED(hr))
+        return Fail(u"ASN1Encode-SignedData", hr);
+
+    // ContentInfo: SEQUENCE { signedData, [0] SignedData }
+    const CRYPT_CONTENT_INFO outerInfo{kSignedDataOid, Blob(vtrSignedData)};
+    hr = EncodeObject(StructType::PKCS_CONTENT_INFO, &outerInfo, vtrContentInfo);
+    if (FAILED(hr))
+        return Fail(u"EncodeObject-PKCS_CONTENT_INFO", hr);
+    return KVRA_OK;
+}
+
+// The length of a DER element whose value has cbValue bytes.
+uint64_t ElementLength(uint64_t cbValue)
+{
+    uint64_t cbHeader = 2;
+    if (cbValue >= 0x80) {
+        for (uint64_t n = cbValue; n != 0; n >>= 8)
+            ++cbHeader;
+    }
+    return cbHeader + cbValue;
+}
+
+// Reads the header of the DER element at nOffset: its own length and the
+// length of its value. False when it runs past the end.
+bool ReadElementHeader(const std::vector<uint8_t>& vtrDer, size_t nOffset, size_t& cbHeader, uint64_t& cbValue)
+{
+    if (nOffset + 2 > vtrDer.size())
+        return false;
+    const uint8_t bLength = vtrDer[nOffset + 1];
+    if (bLength < 0x80) {
+        cbHeader = 2;
+        cbValue = bLength;
+        return true;
+    }
+    const size_t cbLength = bLength & 0x7F;
+    if (cbLength == 0 || cbLength > 8 || nOffset + 2 + cbLength > vtrDer.size())
+        return false;
+    cbValue = 0;
+    for (size_t i = 0; i < cbLength; ++i)
+        cbValue = cbValue << 8 | vtrDer[nOffset + 2 + i];
+    cbHeader = 2 + cbLength;
+    return true;
+}
+
+// The length the ContentInfo would have with cbContent bytes of content
+// embedded, from the same structure built without it: only the inner
+// contentInfo grows, and with it the length fields of the elements around
+// it (SignedData, its [0] wrapper and the outer ContentInfo).
+HRESULT AttachedLength(const std::vector<uint8_t>& vtrDetached, uint64_t cbContent, uint64_t& cbAttached)
+{
+    std::vector<uint8_t> vtrInner;
+    const CRYPT_CONTENT_INFO innerInfo{kDataOid, {0, nullptr}};
+    HRESULT hr = EncodeObject(StructType::PKCS_CONTENT_INFO, &innerInfo, vtrInner);
+    if (FAILED(hr))
+        return hr;
+    const uint64_t cbDataOid = vtrInner.size() - 2; // SEQUENCE { OID }, short form
+
+    // ContentInfo { OID signedData, [0] { SignedData { body } } }
+    size_t cbHeader = 0, cbOidHeader = 0, cbWrapperHeader = 0, cbSignedDataHeader = 0;
+    uint64_t cbOuter = 0, cbOid = 0, cbWrapper = 0, cbBody = 0;
+    const bool bRead = ReadElementHeader(vtrDetached, 0, cbHeader, cbOuter) &&
+                       ReadElementHeader(vtrDetached, cbHeader, cbOidHeader, cbOid) &&
+                       ReadElementHeader(vtrDetached, cbHeader + cbOidHeader + cbOid, cbWrapperHeader, cbWrapper) &&
+                       ReadElementHeader(vtrDetached, cbHeader + cbOidHeader + cbOid + cbWrapperHeader,
+                                         cbSignedDataHeader, cbBody);
+    if (!bRead || cbBody < vtrInner.size())
+        return E_FAIL;
+    const uint64_t cbInner = ElementLength(cbDataOid + ElementLength(ElementLength(cbContent)));
+    const uint64_t cbAttachedBody = cbBody - vtrInner.size() + cbInner;
+    cbAttached = ElementLength(cbOidHeader + cbOid + ElementLength(ElementLength(cbAttachedBody)));
+    return KVRA_OK;
+}
+
 } // namespace
 
 HRESULT EncapsulatePKCS7(const uint8_t* pbContent, uint32_t cbContent, const char16_t* pwszFilePath, bool bFromFile,
@@ -94,80 +233,19 @@ HRESULT EncapsulatePKCS7(const uint8_t* pbContent, uint32_t cbContent, const cha
     if (!pCert || pbSignature == nullptr || (pbContent == nullptr && cbContent != 0))
         return Fail(u"Check Parameters", E_POINTER);
     try {
-        // digestAlgorithms: SET { AlgorithmIdentifier }
-        std::vector<uint8_t> vtrAlgorithm, vtrDigestAlgorithms;
-        HRESULT hr = EncodeDigestAlgorithm(strDigestOid, vtrAlgorithm);
+        std::vector<uint8_t> vtrFileContent;
+        if (bIncludeContent && bFromFile) {
+            const HRESULT hr = ReadContentFile(pwszFilePath, vtrFileContent);
+            if (FAILED(hr))
+                return hr;
+            pbContent = vtrFileContent.data();
+            cbContent = static_cast<uint32_t>(vtrFileContent.size());
+        }
+        std::vector<uint8_t> vtrContentInfo;
+        HRESULT hr = BuildContentInfo(pbContent, cbContent, bIncludeContent, pCert, strDigestOid, strSignatureOid,
+                                      pbSignature, cbSignature, vtrContentInfo);
         if (FAILED(hr))
             return hr;
-        hr = ASN1Encode(0x31, vtrAlgorithm.data(), static_cast<uint32_t>(vtrAlgorithm.size()), vtrDigestAlgorithms);
-        if (FAILED(hr))
-            return Fail(u"ASN1Encode-digestAlgorithms", hr);
-
-        // contentInfo: SEQUENCE { data, [0] { OCTET STRING } } when attached.
-        std::vector<uint8_t> vtrFileContent, vtrOctets, vtrInnerContentInfo;
-        if (bIncludeContent) {
-            if (bFromFile) {
-                hr = ReadContentFile(pwszFilePath, vtrFileContent);
-                if (FAILED(hr))
-                    return hr;
-                pbContent = vtrFileContent.data();
-                cbContent = static_cast<uint32_t>(vtrFileContent.size());
-            }
-            const CRYPT_DATA_BLOB content{cbContent, pbContent};
-            hr = EncodeObject(StructType::X509_OCTET_STRING, &content, vtrOctets);
-            if (FAILED(hr))
-                return Fail(u"EncodeObject-X509_OCTET_STRING", hr);
-        }
-        const CRYPT_CONTENT_INFO innerInfo{kDataOid, Blob(vtrOctets)};
-        hr = EncodeObject(StructType::PKCS_CONTENT_INFO, &innerInfo, vtrInnerContentInfo);
-        if (FAILED(hr))
-            return Fail(u"EncodeObject-PKCS_CONTENT_INFO", hr);
-
-        // certificates: [0] { the signing certificate }
-        std::vector<uint8_t> vtrCertificates;
-        hr = ASN1Encode(0xA0, pCert->vtrEncoded.data(), static_cast<uint32_t>(pCert->vtrEncoded.size()),
-                        vtrCertificates);
-        if (FAILED(hr))
-            return Fail(u"ASN1Encode-certificates", hr);
-
-        // signerInfos: SET { SignerInfo }
-        const X509_NAME* pIssuer = X509_get_issuer_name(pCert->pX509.get());
-        const unsigned char* pbIssuer = nullptr;
-        size_t cbIssuer = 0;
-        if (X509_NAME_get0_der(const_cast<X509_NAME*>(pIssuer), &pbIssuer, &cbIssuer) != 1)
-            return Fail(u"X509_NAME_get0_der", E_FAIL);
-        const std::vector<uint8_t> vtrSerial = GetSerialNumberBytes(*pCert);
-        CMSG_SIGNER_INFO signer{};
-        signer.dwVersion = 1;
-        signer.Issuer = CRYPT_DATA_BLOB{static_cast<uint32_t>(cbIssuer), pbIssuer};
-        signer.SerialNumber = Blob(vtrSerial);
-        signer.HashAlgorithm.pszObjId = strDigestOid.c_str();
-        signer.HashEncryptionAlgorithm.pszObjId = strSignatureOid.c_str();
-        signer.EncryptedHash = CRYPT_DATA_BLOB{cbSignature, pbSignature};
-        std::vector<uint8_t> vtrSignerInfo, vtrSignerInfos;
-        hr = EncodeObject(StructType::PKCS7_SIGNER_INFO, &signer, vtrSignerInfo);
-        if (FAILED(hr))
-            return Fail(u"EncodeObject-PKCS7_SIGNER_INFO", hr);
-        hr = ASN1Encode(0x31, vtrSignerInfo.data(), static_cast<uint32_t>(vtrSignerInfo.size()), vtrSignerInfos);
-        if (FAILED(hr))
-            return Fail(u"ASN1Encode-signerInfos", hr);
-
-        // SignedData: SEQUENCE { version, digestAlgorithms, contentInfo,
-        // certificates, signerInfos }
-        std::vector<uint8_t> vtrBody(std::begin(kSignedDataVersion), std::end(kSignedDataVersion));
-        for (const auto* pPart : {&vtrDigestAlgorithms, &vtrInnerContentInfo, &vtrCertificates, &vtrSignerInfos})
-            vtrBody.insert(vtrBody.end(), pPart->begin(), pPart->end());
-        std::vector<uint8_t> vtrSignedData;
-        hr = ASN1Encode(0x30, vtrBody.data(), static_cast<uint32_t>(vtrBody.size()), vtrSignedData);
-        if (FAILED(hr))
-            return Fail(u"ASN1Encode-SignedData", hr);
-
-        // ContentInfo: SEQUENCE { signedData, [0] SignedData }
-        const CRYPT_CONTENT_INFO outerInfo{kSignedDataOid, Blob(vtrSignedData)};
-        std::vector<uint8_t> vtrContentInfo;
-        hr = EncodeObject(StructType::PKCS_CONTENT_INFO, &outerInfo, vtrContentInfo);
-        if (FAILED(hr))
-            return Fail(u"EncodeObject-PKCS_CONTENT_INFO", hr);
 
         std::string strBase64;
         hr = Base64EncodeEx(vtrContentInfo.data(), static_cast<int32_t>(vtrContentInfo.size()), strBase64,
@@ -178,6 +256,44 @@ HRESULT EncapsulatePKCS7(const uint8_t* pbContent, uint32_t cbContent, const cha
         bstrResult.assign(strBase64.begin(), strBase64.end());
         if (pdwBase64Length != nullptr)
             *pdwBase64Length = static_cast<uint32_t>(strBase64.size());
+        return KVRA_OK;
+    } catch (const std::bad_alloc&) {
+        return Fail(u"New Memory", E_OUTOFMEMORY);
+    }
+}
+
+HRESULT MeasureSignData(uint64_t cbContent, const CertContextRef& pCert, uint32_t dwAlgId, bool bIncludeContent,
+                        Base64Size& size)
+{
+    TRACE_SCOPE();
+    std::string strDigestOid, strSignatureOid;
+    if (!GetAlgorithmIdentifiers(dwAlgId, strDigestOid, strSignatureOid))
+        return Fail(u"GetAlgorithmIdentifiers", NTE_BAD_ALGID);
+    if (!pCert)
+        return Fail(u"Check Parameters", E_POINTER);
+    const uint32_t cbSignature = GetSignatureLength(*pCert);
+    if (cbSignature == 0)
+        return Fail(u"GetSignatureLength", E_FAIL);
+    try {
+        // A placeholder of the signature's length: the structure's size does
+        // not depend on the signature's bytes.
+        const std::vector<uint8_t> vtrPlaceholder(cbSignature, 0);
+        std::vector<uint8_t> vtrDetached;
+        HRESULT hr = BuildContentInfo(nullptr, 0, false, pCert, strDigestOid, strSignatureOid, vtrPlaceholder.data(),
+                                      cbSignature, vtrDetached);
+        if (FAILED(hr))
+            return hr;
+        uint64_t cbDer = vtrDetached.size();
+        if (bIncludeContent) {
+            hr = AttachedLength(vtrDetached, cbContent, cbDer);
+            if (FAILED(hr))
+                return Fail(u"AttachedLength", hr);
+        }
+        // Base64EncodeEx refuses sources this large, so SignData would fail
+        // rather than answer.
+        if (cbDer > kMaxBase64Source)
+            return Fail(u"Base64EncodeEx", E_FAIL);
+        size = Base64EncodedSize(cbDer, 0);
         return KVRA_OK;
     } catch (const std::bad_alloc&) {
         return Fail(u"New Memory", E_OUTOFMEMORY);

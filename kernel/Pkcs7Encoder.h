@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Encodings.h"
 #include "StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 
@@ -25,3 +26,12 @@ HRESULT EncapsulatePKCS7(const uint8_t* pbContent, uint32_t cbContent, const cha
                          bool bIncludeContent, const CertContextRef& pCert, std::string strDigestOid,
                          std::string strSignatureOid, const uint8_t* pbSignature, uint32_t cbSignature,
                          uint32_t dwBase64Flags, std::u16string& bstrResult, uint32_t* pdwBase64Length);
+
+// The size of the text SignData would give for cbContent bytes of content
+// with this certificate and algorithm, found without signing (so without
+// asking for a PIN): the structure is measured with a placeholder of the
+// key's signature length. NTE_BAD_ALGID for an unknown algorithm, E_FAIL
+// when the certificate's key cannot be read or the structure would be too
+// large to encode (SignData would then fail too).
+HRESULT MeasureSignData(uint64_t cbContent, const CertContextRef& pCert, uint32_t dwAlgId, bool bIncludeContent,
+                        Base64Size& size);

@@ -1,6 +1,7 @@
 #include "CertFields.h"
 
 #include <openssl/asn1.h>
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
@@ -62,6 +63,13 @@ bool GetSubjectKeyIdentifier(const CERT_CONTEXT& cert, std::vector<uint8_t>* pvt
         pvtrKeyId->assign(p, p + ASN1_STRING_length(pKeyId));
     }
     return true;
+}
+
+uint32_t GetSignatureLength(const CERT_CONTEXT& cert)
+{
+    EVP_PKEY* pKey = X509_get0_pubkey(cert.pX509.get());
+    const int n = pKey != nullptr ? EVP_PKEY_get_size(pKey) : 0;
+    return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
 std::string GetSignatureAlgorithmOid(const CERT_CONTEXT& cert)

@@ -37,6 +37,10 @@ bool GetKeyUsageByte(const CERT_CONTEXT& cert, uint8_t& bUsage);
 // subject-key-identifier extension.
 bool GetSubjectKeyIdentifier(const CERT_CONTEXT& cert, std::vector<uint8_t>* pvtrKeyId);
 
+// The length in bytes of a signature made with the certificate's key (the
+// modulus length of an RSA key), or 0 when its public key cannot be read.
+uint32_t GetSignatureLength(const CERT_CONTEXT& cert);
+
 // The signature algorithm's object identifier in dotted form.
 std::string GetSignatureAlgorithmOid(const CERT_CONTEXT& cert);
 

@@ -75,12 +75,11 @@ uint32_t DecodeUtf8(const unsigned char*& p, const unsigned char* end)
     return cp;
 }
 
-} // namespace
-
-std::string ConvertUtf16ToUtf8(std::u16string_view wsv)
+// Calls visit with each code point of the UTF-16 text, an unpaired
+// surrogate read as U+FFFD.
+template <typename Visit>
+void ForEachCodePoint(std::u16string_view wsv, Visit&& visit)
 {
-    std::string out;
-    out.reserve(wsv.size());
     for (size_t i = 0; i < wsv.size(); ++i) {
         uint32_t cp = wsv[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wsv.size() && wsv[i + 1] >= 0xDC00 && wsv[i + 1] <= 0xDFFF) {
@@ -89,9 +88,25 @@ std::string ConvertUtf16ToUtf8(std::u16string_view wsv)
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = kReplacement;
         }
-        AppendUtf8(out, cp);
+        visit(cp);
     }
+}
+
+} // namespace
+
+std::string ConvertUtf16ToUtf8(std::u16string_view wsv)
+{
+    std::string out;
+    out.reserve(wsv.size());
+    ForEachCodePoint(wsv, [&](uint32_t cp) { AppendUtf8(out, cp); });
     return out;
+}
+
+uint64_t Utf8LengthOfUtf16(std::u16string_view wsv)
+{
+    uint64_t n = 0;
+    ForEachCodePoint(wsv, [&](uint32_t cp) { n += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; });
+    return n;
 }
 
 std::u16string ConvertUtf8ToUtf16(std::string_view sv)

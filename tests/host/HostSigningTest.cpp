@@ -308,3 +308,163 @@ TEST_F(HostSigning, EveryErrorCodeOfTheHandlersAndItsDescription)
         EXPECT_EQ(host.Finish(), 0);
     }
 }
+
+TEST_F(HostSigning, TextHoldingNulIsRefusedAsAWholeNeverTakenInPart)
+{
+    Host host;
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Alice Signer", ""}).errorcode, 0);
+    // Each signing form refuses a message or an algorithm holding U+0000
+    // instead of signing the part before it, and says why.
+    for (const char* pszFunction : {"SignMessage", "SignMessageDetached", "SignMessagePKCS1"}) {
+        const std::string function(pszFunction);
+        for (const std::string& params :
+             {std::string(R"([{"param":"abc\u0000EVIL"},{"param":"SHA-256"}])"),
+              std::string(R"([{"param":"\u0000"},{"param":"SHA-256"}])"),
+              std::string(R"([{"param":"abc"},{"param":"SHA-256\u0000x"}])")}) {
+            const Response r = host.CallRaw(R"({"function":")" + function + R"(","params":)" + params + "}");
+            EXPECT_EQ(r.errorcode, kInvalidArg) << function << params;
+            EXPECT_TRUE(r.bResultFalse);
+            EXPECT_EQ(host.Describe(), "The parameter is incorrect.\r\n\n(0x80070057)");
+        }
+    }
+    // The selection is kept by a refused signature: an escaped backslash
+    // before "u0000" is plain text, and is signed as such.
+    const Response text = host.CallRaw(R"({"function":"SignMessagePKCS1","params":[{"param":"a\\u0000b"},{"param":"SHA-256"}]})");
+    ASSERT_EQ(text.errorcode, 0);
+    EXPECT_TRUE(Pkcs1Verifies("alice", "sha256", "a\\u0000b", text.result));
+
+    // A member whose name holds U+0000 is not the member it starts like.
+    const Response renamed = host.CallRaw(
+        R"({"function":"SignMessagePKCS1","params":[{"param\u0000":"abc","param":"xyz"},{"param":"SHA-256"}]})");
+    ASSERT_EQ(renamed.errorcode, 0);
+    EXPECT_TRUE(Pkcs1Verifies("alice", "sha256", "xyz", renamed.result));
+
+    // A filter holding U+0000 never matches on the part before it, and a
+    // refused selection leaves nothing selected.
+    const Response filtered = host.CallRaw(
+        R"({"function":"SelectSignCertificate","params":[{"param":"Alice\u0000zzz"},{"param":""}]})");
+    EXPECT_EQ(filtered.errorcode, kInvalidArg);
+    EXPECT_EQ(host.Describe(), "The parameter is incorrect.\r\n\n(0x80070057)");
+    EXPECT_EQ(host.CallRaw(R"({"function":"SelectSignCertificate","params":[{"param":""},{"param":"Test CA\u0000"}]})")
+                  .errorcode,
+              kInvalidArg);
+    EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, kNotReady);
+    EXPECT_EQ(host.Finish(), 0);
+
+    // A function name holding U+0000 names no function: no answer.
+    const HostResult unnamed = RunHost(
+        Frame(R"({"function":"GetLastErrorDesc\u0000","params":[]})") + Frame(Request("GetLastErrorDesc", {})),
+        Options());
+    const auto frames = SplitFrames(unnamed.strStdout);
+    ASSERT_TRUE(frames.has_value());
+    ASSERT_EQ(frames->size(), 1u);
+    EXPECT_EQ(unnamed.nExitCode, 0);
+}
+
+TEST_F(HostSigning, AnAnswerTooLargeToSendEndsTheHostBeforeTheKeyIsUsed)
+{
+    // The token's key would ask for its PIN: it never does, and nothing is
+    // signed, for an attached signature whose answer passes 1 MiB.
+    FixtureStore::Get().SetPinAnswers({"pin:1234"});
+    const std::string huge(800 * 1024, 'h');
+    const HostResult result = RunHost(Frame(Request("SelectSignCertificate", {"Hardware Signer", ""})) +
+                                          Frame(Request("SignMessage", {huge, "SHA-256"})) +
+                                          Frame(Request("GetLastErrorDesc", {})),
+                                      Options());
+    const auto frames = SplitFrames(result.strStdout);
+    ASSERT_TRUE(frames.has_value());
+    EXPECT_EQ(frames->size(), 1u);
+    EXPECT_EQ(result.nExitCode, 1);
+    EXPECT_EQ(FixtureStore::Get().PinentryLog(), "");
+
+    // Exactly at the limit: the longest message whose attached answer is
+    // still 1,048,576 bytes is signed and sent; one byte more ends the host.
+    // The answer grows with the message by whole Base64 groups, so the
+    // limit follows from the size of one answer well below it.
+    Host probe;
+    ASSERT_EQ(probe.Call("SelectSignCertificate", {"Alice Signer", ""}).errorcode, 0);
+    const size_t nProbe = 100000;
+    const Response probed = probe.Call("SignMessage", {std::string(nProbe, 'p'), "SHA-256"});
+    ASSERT_EQ(probed.errorcode, 0);
+    const size_t cbOverhead = DecodeBase64(probed.result).size() - nProbe; // the same for any length near the limit
+    const size_t cchEnvelope = std::string(R"({"function":"SignMessage","errorcode":0,"result":""})").size();
+    auto answerLength = [&](size_t n) {
+        const size_t cbDer = cbOverhead + n;
+        const size_t cLineBreaks = cbDer / 3 / 19;
+        return cchEnvelope + 4 * ((cbDer + 2) / 3) + 4 * cLineBreaks; // CR LF prints as \r\n
+    };
+    size_t nLongest = 700000;
+    while (answerLength(nLongest + 1) <= 0x100000)
+        ++nLongest;
+    EXPECT_EQ(probe.Finish(), 0);
+
+    const std::string prefix = Frame(Request("SelectSignCertificate", {"Alice Signer", ""}));
+    const HostResult fits = RunHost(prefix + Frame(Request("SignMessage", {std::string(nLongest, 'f'), "SHA-256"})),
+                                    Options());
+    const auto fitFrames = SplitFrames(fits.strStdout);
+    ASSERT_TRUE(fitFrames.has_value());
+    ASSERT_EQ(fitFrames->size(), 2u);
+    EXPECT_EQ(fitFrames->back().size(), answerLength(nLongest));
+    EXPECT_EQ(CmsVerify(ParseResponse(fitFrames->back()).result), std::string(nLongest, 'f'));
+    EXPECT_EQ(fits.nExitCode, 0);
+
+    const HostResult over = RunHost(
+        prefix + Frame(Request("SignMessage", {std::string(nLongest + 1, 'f'), "SHA-256"})), Options());
+    EXPECT_EQ(SplitFrames(over.strStdout).value_or(std::vector<std::string>{}).size(), 1u);
+    EXPECT_EQ(over.nExitCode, 1);
+}
+
+TEST_F(HostSigning, FiltersCostTheirLengthAndRefuseTooManyAlternatives)
+{
+    // Up to 1024 distinct alternatives are matched; one more is refused. Case
+    // and repetition do not make alternatives distinct.
+    std::string filter = "Alice Signer";
+    for (int i = 1; i < 1024; ++i)
+        filter += "#nobody " + std::to_string(i);
+    Host host;
+    EXPECT_EQ(host.Call("SelectSignCertificate", {filter + "#ALICE SIGNER#alice signer", ""}).result, kAlice);
+    const Response refused = host.Call("SelectSignCertificate", {filter + "#nobody 1024", ""});
+    EXPECT_EQ(refused.errorcode, kInvalidArg);
+    EXPECT_EQ(host.Describe(), "The parameter is incorrect.\r\n\n(0x80070057)");
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"", filter + "#nobody 1024"}).errorcode, kInvalidArg);
+    EXPECT_EQ(host.Finish(), 0);
+
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory does not fit an address-space limit";
+#else
+    // 60 MiB of "#" is 60 million empty alternatives, each of which every
+    // name contains: it matches everything (several certificates, so the
+    // dialog is needed and no display is there) in memory that grows with
+    // the text, not with the alternatives.
+    HostOptions limited = Options();
+    limited.nAddressSpaceLimit = 1536ull << 20;
+    const HostResult all = RunHost(Frame(Request("SelectSignCertificate", {std::string(60u << 20, '#'), ""})), limited);
+    const auto frames = SplitFrames(all.strStdout);
+    ASSERT_TRUE(frames.has_value());
+    ASSERT_EQ(frames->size(), 1u);
+    EXPECT_EQ(ParseResponse(frames->front()).errorcode, kNoDialog);
+#endif
+}
+
+TEST_F(HostSigning, WhatADriverPrintsNeverReachesTheFrames)
+{
+    // A copy of the user's database with a driver registered that prints on
+    // its standard output and error when it loads.
+    const std::string home = Path("chatty-home");
+    ASSERT_EQ(RunShell("rm -rf '" + home + "' && cp -r '" + FixtureStore::Get().Dir() + "/home' '" + home +
+                       "' && modutil -dbdir 'sql:" + home + "/.pki/nssdb' -add 'Chatty Driver' -libfile '" +
+                       TESSERA_CHATTY_MODULE + "' -force > /dev/null 2>&1"),
+              0);
+    HostOptions options = Options();
+    options.env["HOME"] = home;
+    const HostResult result = RunHost(Frame(Request("SelectSignCertificate", {"Alice Signer", ""})) +
+                                          Frame(Request("SignMessagePKCS1", {"abc", "SHA-256"})),
+                                      options);
+    const auto frames = SplitFrames(result.strStdout);
+    ASSERT_TRUE(frames.has_value()) << "stdout holds bytes that are not a frame: " << result.strStdout.substr(0, 200);
+    ASSERT_EQ(frames->size(), 2u);
+    EXPECT_EQ(ParseResponse(frames->front()).result, kAlice);
+    EXPECT_TRUE(Pkcs1Verifies("alice", "sha256", "abc", ParseResponse(frames->back()).result));
+    EXPECT_EQ(result.strStderr, "");
+    EXPECT_EQ(result.nExitCode, 0);
+}

@@ -4,6 +4,7 @@
 #include <pk11pub.h>
 #include <secmod.h>
 
+#include <algorithm>
 #include <string>
 
 #include "kernel/CertificateFilters.h"
@@ -250,6 +251,33 @@ TEST_F(KernelSigning, SignedDataHasTheExactStructure)
     EXPECT_EQ(SignData(unchanged, u"abc", s_alice[0], 0x8005, true), NTE_BAD_ALGID);
     EXPECT_EQ(SignData(unchanged, nullptr, s_alice[0], CALG_SHA_256, true), E_POINTER);
     EXPECT_EQ(unchanged, u"keep");
+}
+
+TEST_F(KernelSigning, SignedDataIsMeasuredExactlyWithoutTheKey)
+{
+    // Around every change in the width of a DER length or a Base64 line.
+    for (const size_t n : {0, 1, 2, 3, 56, 57, 58, 100, 127, 128, 129, 255, 256, 257, 1000, 65535, 65536, 65537}) {
+        const std::u16string message(n, u'm');
+        for (const uint32_t dwAlgId : {CALG_MD5, CALG_SHA_256, CALG_SHA_512}) {
+            for (const bool bAttached : {true, false}) {
+                std::u16string signedData;
+                ASSERT_EQ(SignData(signedData, message.c_str(), s_alice[0], dwAlgId, bAttached), KVRA_OK);
+                Base64Size size{};
+                ASSERT_EQ(MeasureSignData(n, s_alice[0], dwAlgId, bAttached, size), KVRA_OK);
+                EXPECT_EQ(size.cchText, signedData.size()) << n << (bAttached ? " attached" : " detached");
+                const auto cLineBreaks = static_cast<uint64_t>(std::count(signedData.begin(), signedData.end(), u'\n'));
+                EXPECT_EQ(size.cLineBreaks, cLineBreaks) << n;
+            }
+        }
+    }
+
+    // Measuring never uses the key: the token asks for no PIN.
+    Base64Size size{};
+    ASSERT_EQ(MeasureSignData(1u << 30, s_token[0], CALG_SHA_256, false, size), KVRA_OK);
+    EXPECT_EQ(FixtureStore::Get().PinentryLog(), "");
+    // What SignData could not encode, or could not sign with, is not measured.
+    EXPECT_EQ(MeasureSignData(1u << 30, s_token[0], CALG_SHA_256, true, size), E_FAIL);
+    EXPECT_EQ(MeasureSignData(3, s_alice[0], 0x8005, true, size), NTE_BAD_ALGID);
 }
 
 TEST_F(KernelSigning, ABlockedPinIsReportedWithoutAPrompt)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "kernel/Encodings.h"
+#include "kernel/platform/TextConversion.h"
 
 namespace {
 
@@ -65,6 +66,11 @@ TEST(Utf16ToUtf8, ConvertsAndReplacesUnpairedSurrogates)
     EXPECT_EQ(Utf8(loneLow), "a\xef\xbf\xbd" "b");
     const char16_t highThenHigh[] = {0xD800, 0xD83D, 0xDE00, 0};
     EXPECT_EQ(Utf8(highThenHigh), "\xef\xbf\xbd\xf0\x9f\x98\x80");
+
+    // Its length is known without converting.
+    for (const char16_t* pwsz : {u"", u"abc", u"\u00e9\u07ff\u0800", u"中文\U0001F600", static_cast<const char16_t*>(loneHigh),
+                                 static_cast<const char16_t*>(loneLow), static_cast<const char16_t*>(highThenHigh)})
+        EXPECT_EQ(Utf8LengthOfUtf16(pwsz), Utf8(pwsz).size());
 
     std::string untouched = "keep";
     EXPECT_EQ(UTF16ToUTF8(nullptr, untouched), E_POINTER);
@@ -131,6 +137,13 @@ TEST(Base64EncodeEx, RoundTripsEveryLengthAndByte)
         for (uint32_t flags : {0u, BASE64_NO_PADDING, BASE64_NO_LINE_BREAKS, 3u}) {
             const std::string text = Base64(bytes, flags);
             ASSERT_EQ(DecodeBase64(text), bytes) << n << " flags " << flags;
+            // The size is known without encoding.
+            const Base64Size size = Base64EncodedSize(bytes.size(), flags);
+            ASSERT_EQ(size.cchText, text.size()) << n << " flags " << flags;
+            size_t cLineBreaks = 0;
+            for (size_t pos = 0; (pos = text.find("\r\n", pos)) != std::string::npos; pos += 2)
+                ++cLineBreaks;
+            ASSERT_EQ(size.cLineBreaks, cLineBreaks) << n << " flags " << flags;
             if (flags & BASE64_NO_LINE_BREAKS) {
                 ASSERT_EQ(text.find('\n'), std::string::npos);
                 continue;

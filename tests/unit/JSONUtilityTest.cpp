@@ -91,3 +91,40 @@ TEST(Response, WithoutAnObjectTheFixedFailureTextIsSent)
     EXPECT_EQ(ConvertJSONToResponseMsg(nullptr, nullptr, &strText), KVRA_OK);
     EXPECT_EQ(strText, R"({"function":"", "errorcode":-2146893779, "result":false})");
 }
+
+TEST(ParamItem, TextHoldingNulIsNeverCutShort)
+{
+    // A value holding U+0000 is refused rather than read up to it, wherever
+    // the U+0000 stands and however deep the value lies.
+    std::string strItem = "untouched";
+    for (const char* pszRequest :
+         {R"({"function":"f","params":[{"param":"abc\u0000EVIL"}]})", R"({"function":"f","params":[{"param":"\u0000"}]})",
+          R"({"function":"f","params":[{"param":"abc\u0000"}]})",
+          R"({"x":{"y":["\u0000",{"z":"\u0000"}]},"function":"f","params":[{"param":"a\u0000"}]})"}) {
+        EXPECT_EQ(ConverJSONArrayItemtoNULLEndString(Params(pszRequest).get(), 0, &strItem), E_INVALIDARG)
+            << pszRequest;
+    }
+    EXPECT_EQ(strItem, "untouched");
+
+    // Only the strings that held it are refused; an escaped backslash
+    // before u0000 is text, and so is a U+0000 outside the value.
+    const JsonPtr pParams = Params(
+        R"({"note":"\u0000","function":"f","params":[{"param":"a\\u0000"},{"param":"x\u0000"},{"param":"\"\\\u0000"},{"param":"\u00001"}],"z":"\u0000"})");
+    EXPECT_EQ(ConverJSONArrayItemtoNULLEndString(pParams.get(), 0, &strItem), KVRA_OK);
+    EXPECT_EQ(strItem, "a\\u0000");
+    EXPECT_EQ(ConverJSONArrayItemtoNULLEndString(pParams.get(), 1, &strItem), E_INVALIDARG);
+    EXPECT_EQ(ConverJSONArrayItemtoNULLEndString(pParams.get(), 2, &strItem), E_INVALIDARG);
+    EXPECT_EQ(ConverJSONArrayItemtoNULLEndString(pParams.get(), 3, &strItem), E_INVALIDARG);
+
+    // A member name holding U+0000 is not the name it starts like.
+    EXPECT_EQ(ConverJSONArrayItemtoNULLEndString(
+                  Params(R"({"function":"f","params":[{"param\u0000":"cut","PARAM":"whole"}]})").get(), 0, &strItem),
+              KVRA_OK);
+    EXPECT_EQ(strItem, "whole");
+    std::string strName;
+    EXPECT_EQ(ParseRequestMsgToJSON(R"({"function\u0000x":"f","params":[]})", nullptr, &strName), -1);
+    EXPECT_EQ(ParseRequestMsgToJSON(R"({"function":"f","params\u0000":[]})", nullptr, &strName), -1);
+    EXPECT_EQ(ParseRequestMsgToJSON(R"({"function":"GetLastErrorDesc\u0000","params":[]})", nullptr, &strName), -1);
+    EXPECT_EQ(ParseRequestMsgToJSON(R"({"function":"f\\u0000","params":[]})", nullptr, &strName), KVRA_OK);
+    EXPECT_EQ(strName, "f\\u0000");
+}
