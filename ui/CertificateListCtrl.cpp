@@ -47,7 +47,11 @@ public:
         const auto& items = m_pList->Items();
         if (pEvent->type() != QEvent::ToolTip || !index.isValid() || index.row() >= static_cast<int>(items.size()))
             return false;
-        QToolTip::showText(pEvent->globalPos(), QString::fromStdU16String(items[index.row()].strName), pView);
+        // A tooltip takes anything that looks like markup for rich text; the
+        // name is certificate data and is shown exactly as it is written.
+        const QString strName = QString::fromStdU16String(items[index.row()].strName);
+        QToolTip::showText(pEvent->globalPos(),
+                           QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(strName.toHtmlEscaped()), pView);
         return true;
     }
 

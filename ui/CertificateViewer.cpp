@@ -61,7 +61,10 @@ CCertificateViewer::CCertificateViewer(const CertContextRef& pCert, QWidget* pPa
     auto* pForm = new QFormLayout;
     pLayout->addLayout(pForm);
     auto addRow = [&](const char* pszEnglish, const char* pszChinese, const QString& value) {
-        auto* pValue = new QLabel(value, this);
+        auto* pValue = new QLabel(this);
+        // Certificate data, never markup, however much it looks like some.
+        pValue->setTextFormat(Qt::PlainText);
+        pValue->setText(value);
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
         pValue->setWordWrap(true);
         pForm->addRow(QString::fromUtf8(bChinese ? pszChinese : pszEnglish), pValue);

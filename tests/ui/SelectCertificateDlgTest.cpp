@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolTip>
 #include <QtTest>
@@ -100,6 +101,19 @@ QPushButton* ButtonWithText(QWidget* pWidget, const QString& strText)
             return pButton;
     }
     return nullptr;
+}
+
+// The text a label shows: its text as it is, or what remains of it once
+// rendered when the label takes it for rich text.
+QString DisplayedText(const QLabel* pLabel)
+{
+    const bool bRich = pLabel->textFormat() == Qt::RichText ||
+                       (pLabel->textFormat() == Qt::AutoText && Qt::mightBeRichText(pLabel->text()));
+    if (!bRich)
+        return pLabel->text();
+    QTextDocument document;
+    document.setHtml(pLabel->text());
+    return document.toPlainText();
 }
 
 bool Near(QRgb pixel, const QColor& colour, int nTolerance = 6)
@@ -312,8 +326,9 @@ private Q_SLOTS:
 
     void doubleClickOpensTheViewerAndHoverShowsTheName()
     {
-        const HCERTSTORE hStore =
-            StoreOf({MakeCertificate({{"C", "CN"}, {"CN", "Viewer Test"}}, kIssuer), MakeCertificate({{"CN", "b"}}, kIssuer)});
+        // A name that looks like markup is shown as the text it is.
+        const HCERTSTORE hStore = StoreOf({MakeCertificate({{"C", "CN"}, {"CN", "Viewer <b>Test</b><img src=x>"}}, kIssuer),
+                                           MakeCertificate({{"CN", "b"}}, kIssuer)});
         const SelectCertificateDlgParams params = ParamsFor(hStore.get());
         CSelectCertificateDlg dialog;
         QString strViewerSubject, strTip;
@@ -322,7 +337,10 @@ private Q_SLOTS:
             const QRect rowRect = pList->visualItemRect(pList->item(1));
             QHelpEvent help(QEvent::ToolTip, rowRect.center(), pList->viewport()->mapToGlobal(rowRect.center()));
             QApplication::sendEvent(pList->viewport(), &help);
-            strTip = QToolTip::text();
+            for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+                if (auto* pTip = qobject_cast<QLabel*>(pWidget); pTip && pTip->objectName() == QStringLiteral("qtooltip_label"))
+                    strTip = DisplayedText(pTip);
+            }
             QTimer::singleShot(0, [&] {
                 CCertificateViewer* pViewer = nullptr;
                 for (QWidget* pWidget : QApplication::topLevelWidgets()) {
@@ -332,7 +350,7 @@ private Q_SLOTS:
                 QVERIFY(pViewer != nullptr);
                 for (QLabel* pLabel : pViewer->findChildren<QLabel*>()) {
                     if (strViewerSubject.isEmpty() && pLabel->text().startsWith(QStringLiteral("CN=")))
-                        strViewerSubject = pLabel->text(); // the subject comes first
+                        strViewerSubject = DisplayedText(pLabel); // the subject comes first
                 }
                 pViewer->reject();
                 QTimer::singleShot(0, [&dialog] { dialog.reject(); });
@@ -342,8 +360,8 @@ private Q_SLOTS:
         });
         QCOMPARE(dialog.DoModal(&params), IDCANCEL);
         // Row 1 is "Viewer Test": "b" sorts first.
-        QCOMPARE(strTip, QStringLiteral("Viewer Test"));
-        QCOMPARE(strViewerSubject, QStringLiteral("CN=Viewer Test, C=CN"));
+        QCOMPARE(strTip, QStringLiteral("Viewer <b>Test</b><img src=x>"));
+        QCOMPARE(strViewerSubject, QStringLiteral("CN=Viewer <b>Test</b><img src=x>, C=CN"));
     }
 
     void theLauncherChecksItsRecordAndRunsTheModule()
