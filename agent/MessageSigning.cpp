@@ -56,8 +56,9 @@ HRESULT ModuleMeasureSignature(const CertContextRef& pCert, const char16_t* pwsz
     TraceHelper traceHelper("CCryptoAgent::MeasureSignature");
     if (!pCert || pwszMessage == nullptr)
         return E_POINTER;
+    // Only attached content adds to the size, so only then is it counted.
     if (nSignType == 2)
-        return MeasureSignData(Utf8LengthOfUtf16(pwszMessage), pCert, dwAlgId, bAttached, size);
+        return MeasureSignData(bAttached ? Utf8LengthOfUtf16(pwszMessage) : 0, pCert, dwAlgId, bAttached, size);
     // The bare PKCS#1 value: one line of padded Base64.
     const uint32_t cbSignature = GetSignatureLength(*pCert);
     if (cbSignature == 0)
