@@ -3,6 +3,13 @@
 // response printer and the frame writer, exactly as the message loop runs
 // them. Whatever the input, the output must be whole frames, each holding
 // one JSON object, and nothing may leak.
+//
+// Selection and signing requests go through the crypto module, built beside
+// the fuzzer with the same instrumentation, to the certificate store of the
+// environment: tools/run-fuzz runs the fuzzer on the test store. Every input
+// starts from a new agent, with nothing selected, as a new host would. The
+// selection dialog never opens: without a display the launcher reports
+// error 1400 at once.
 #include <cjson/cJSON.h>
 
 #include <algorithm>
@@ -13,6 +20,7 @@
 #include <string>
 
 #include "agent/CryptoAgent.h"
+#include "agent/CryptoModule.h"
 #include "host/IOStream.h"
 #include "host/TesseraHost.h"
 #include "kernel/platform/ResourceModule.h"
@@ -71,13 +79,25 @@ void CheckFrames(const char* pOut, size_t cbOut)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    for (const char* pszName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        unsetenv(pszName);
+    g_hInstance = GetModuleHandleW(nullptr);
+    // Loaded now rather than by the first request that needs it, so that
+    // its coverage counts from the start; a fuzzer without it would never
+    // get past "module not found".
+    if (LoadCryptoModule() == nullptr) {
+        std::fprintf(stderr, "frame fuzzer: cannot load " TESSERA_CRYPTO_MODULE " from the fuzzer's directory\n");
+        std::abort();
+    }
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static CCryptoAgent* s_pAgent = [] {
-        g_hInstance = GetModuleHandleW(nullptr);
-        return new CCryptoAgent();
-    }();
-    g_pobjCryptoAgent = s_pAgent;
+    CCryptoAgent agent;
+    g_pobjCryptoAgent = &agent;
 
     std::string input = ClampDeclaredLengths(data, size);
     FILE* pIn = input.empty() ? std::fopen("/dev/null", "rb") : fmemopen(input.data(), input.size(), "rb");
@@ -95,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     BindNativeMessagingStreams(nullptr, nullptr);
     std::fclose(pIn);
     std::fclose(pOutStream);
+    g_pobjCryptoAgent = nullptr;
     CheckFrames(pOut, cbOut);
     std::free(pOut);
     return 0;
