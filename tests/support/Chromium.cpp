@@ -76,8 +76,9 @@ Chromium::Chromium(const ChromiumOptions& options)
         "--user-data-dir=" + options.strUserDataDir,
         "--load-extension=" + options.strExtensionDir,
         "--remote-debugging-pipe",
-        "about:blank",
     };
+    args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
+    args.push_back("about:blank");
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -272,25 +273,68 @@ std::string Chromium::AttachToNewPage(const std::string& strUrlPart, std::chrono
     return WaitForDocument(strSession, strUrlPart) ? strSession : "";
 }
 
-bool Chromium::WaitForDocument(const std::string& strSession, const std::string& strUrlPart)
+bool Chromium::WaitForDocument(const std::string& strSession, const std::string& strUrlPart,
+                               std::chrono::milliseconds timeout)
 {
     // Every tab and window starts with a blank document, complete at once.
+    // The promise settles when the document at the URL has loaded; asked of
+    // another document, it is pending until a navigation destroys that
+    // document's context, which ends the evaluation with an error: ask again.
     const std::string strReady =
-        "document.readyState === 'complete' && location.href.includes(" + JsonQuote(strUrlPart) + ")";
-    for (int i = 0; i < 200 && !strSession.empty(); ++i) {
-        if (Evaluate(strSession, strReady) == "true")
+        "new Promise(resolve => {"
+        "  const ready = () => document.readyState === 'complete' && location.href.includes(" +
+        JsonQuote(strUrlPart) + ");"
+        "  if (ready()) resolve(true); else addEventListener('load', () => resolve(ready()));"
+        "})";
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!strSession.empty()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        Json result = Await(StartEvaluate(strSession, strReady), left);
+        if (EvaluationValue(result.get()) == "true")
             return true;
-        usleep(50 * 1000);
+        if (m_strProblem == "the browser has exited")
+            break;
+        // No context yet, between two documents: a moment before asking again.
+        if (!result)
+            usleep(20 * 1000);
     }
     m_strProblem = "the page at " + strUrlPart + " did not load";
     return false;
 }
 
-int Chromium::StartEvaluate(const std::string& strSession, const std::string& strExpression)
+bool Chromium::Navigate(const std::string& strSession, const std::string& strUrl)
 {
-    return Send("Runtime.evaluate",
-                "{\"expression\":" + JsonQuote(strExpression) + ",\"awaitPromise\":true,\"returnByValue\":true}",
-                strSession);
+    if (!Call("Page.navigate", "{\"url\":" + JsonQuote(strUrl) + "}", strSession))
+        return false;
+    return WaitForDocument(strSession, strUrl);
+}
+
+int Chromium::ContentScriptWorld(const std::string& strSession, const std::string& strExtensionId)
+{
+    // Enabling the runtime reports every context the page already has.
+    if (!Call("Runtime.enable", "{}", strSession))
+        return 0;
+    Json created = WaitEvent([&](const cJSON* e) {
+        return JsonText(e, "method") == "Runtime.executionContextCreated" && JsonText(e, "sessionId") == strSession &&
+               JsonText(e, "params.context.auxData.type") == "isolated" &&
+               JsonText(e, "params.context.origin").find(strExtensionId) != std::string::npos;
+    });
+    Call("Runtime.disable", "{}", strSession);
+    const cJSON* context = cJSON_GetObjectItemCaseSensitive(
+        cJSON_GetObjectItemCaseSensitive(created.get(), "params"), "context");
+    const cJSON* id = cJSON_GetObjectItemCaseSensitive(context, "id");
+    return cJSON_IsNumber(id) ? id->valueint : 0;
+}
+
+int Chromium::StartEvaluate(const std::string& strSession, const std::string& strExpression, int nContextId)
+{
+    std::string params = "{\"expression\":" + JsonQuote(strExpression) + ",\"awaitPromise\":true,\"returnByValue\":true";
+    if (nContextId != 0)
+        params += ",\"contextId\":" + std::to_string(nContextId);
+    return Send("Runtime.evaluate", params + "}", strSession);
 }
 
 std::string Chromium::EvaluationValue(const cJSON* pResult)
@@ -313,9 +357,9 @@ std::string Chromium::EvaluationValue(const cJSON* pResult)
 }
 
 std::string Chromium::Evaluate(const std::string& strSession, const std::string& strExpression,
-                               std::chrono::milliseconds timeout)
+                               std::chrono::milliseconds timeout, int nContextId)
 {
-    Json result = Await(StartEvaluate(strSession, strExpression), timeout);
+    Json result = Await(StartEvaluate(strSession, strExpression, nContextId), timeout);
     return EvaluationValue(result.get());
 }
 

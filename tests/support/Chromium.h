@@ -31,6 +31,7 @@ struct ChromiumOptions {
     std::string strUserDataDir;  // fresh profile directory, made by the caller
     std::string strExtensionDir; // unpacked extension to load
     std::string strStderrLog;    // where the browser's stderr goes
+    std::vector<std::string> extraArgs; // more command-line switches
 };
 
 class Chromium {
@@ -65,12 +66,21 @@ public:
     std::string AttachToNewPage(const std::string& strUrlPart,
                                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
+    // Navigates an attached page and waits until the document at the URL has
+    // loaded: false when it did not in time.
+    bool Navigate(const std::string& strSession, const std::string& strUrl);
+
+    // The id of the isolated world an extension's content scripts run in on
+    // an attached page, or 0 when there is none.
+    int ContentScriptWorld(const std::string& strSession, const std::string& strExtensionId);
+
     // Evaluates an expression in the page, awaiting a promise, and returns
     // the value: a string as it is, anything else as JSON text; "" on failure.
+    // A context id other than 0 evaluates in that world (ContentScriptWorld).
     std::string Evaluate(const std::string& strSession, const std::string& strExpression,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(30));
+                         std::chrono::milliseconds timeout = std::chrono::seconds(30), int nContextId = 0);
     // Starts such an evaluation without waiting: Await(id) gives its result.
-    int StartEvaluate(const std::string& strSession, const std::string& strExpression);
+    int StartEvaluate(const std::string& strSession, const std::string& strExpression, int nContextId = 0);
     // The value of a finished evaluation, as Evaluate gives it.
     std::string EvaluationValue(const cJSON* pResult);
 
@@ -79,7 +89,8 @@ public:
 private:
     bool Pump(std::chrono::milliseconds wait);
     // Waits until the page has loaded a document whose URL contains the text.
-    bool WaitForDocument(const std::string& strSession, const std::string& strUrlPart);
+    bool WaitForDocument(const std::string& strSession, const std::string& strUrlPart,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
     pid_t m_pid = -1;
     int m_fdCommands = -1;

@@ -70,6 +70,12 @@ std::string StaticServer::Origin() const
     return m_nPort == 0 ? "" : "http://127.0.0.1:" + std::to_string(m_nPort);
 }
 
+void StaticServer::AddHeader(const std::string& strPath, const std::string& strHeader)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_headers.emplace(strPath, strHeader);
+}
+
 void StaticServer::Serve()
 {
     while (!m_bStop) {
@@ -114,9 +120,16 @@ void StaticServer::Answer(int fdClient)
     std::ostringstream body;
     body << file.rdbuf();
     const std::string content = body.str();
+    std::string extra;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto range = m_headers.equal_range(path);
+        for (auto it = range.first; it != range.second; ++it)
+            extra += it->second + "\r\n";
+    }
     WriteAll(fdClient, "HTTP/1.0 200 OK\r\nContent-Type: " + std::string(ContentType(path)) +
                            "\r\nContent-Length: " + std::to_string(content.size()) +
-                           "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + content);
+                           "\r\nCache-Control: no-store\r\nConnection: close\r\n" + extra + "\r\n" + content);
 }
 
 } // namespace tessera::test

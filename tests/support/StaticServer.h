@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -17,6 +19,11 @@ public:
 
     // "http://127.0.0.1:<port>", or "" when the server could not start.
     std::string Origin() const;
+    // The port it listens on, 0 when the server could not start.
+    int Port() const { return m_nPort; }
+
+    // Sends a header line ("Name: value") with every answer for the path.
+    void AddHeader(const std::string& strPath, const std::string& strHeader);
 
 private:
     void Serve();
@@ -26,6 +33,8 @@ private:
     int m_fdListen = -1;
     int m_nPort = 0;
     std::atomic<bool> m_bStop{false};
+    std::mutex m_mutex;
+    std::multimap<std::string, std::string> m_headers; // path -> header line
     std::thread m_thread;
 };
 
