@@ -177,10 +177,10 @@ int main(int argc, char** argv)
         Chromium browser(ChromiumOptions{strDir + "/profile", strSource + "/extension", strDir + "/chromium.log"});
         browser.Call("Target.setDiscoverTargets", "{\"discover\":true}");
         Json worker = browser.WaitForServiceWorker(kExtensionId);
-        // Allow the site from an extension page, as the toolbar popup does.
+        // Allow the site from the toolbar popup's page, as its Allow button does.
         const std::string popup = browser.OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
-        browser.Evaluate(popup, "chrome.storage.local.set({" + JsonQuote("site:" + site.Origin()) +
-                                    ": {allowed: true, decided: Date.now()}}).then(() => 'ok')");
+        browser.Evaluate(popup, "chrome.runtime.sendMessage({type: 'site-set', origin: " + JsonQuote(site.Origin()) +
+                                    ", allowed: true}).then(() => 'ok')");
         const std::string page = browser.OpenPage(site.Origin() + "/index.html");
         strResults = browser.Evaluate(page, WithRuns(kPageScript), std::chrono::minutes(5));
         if (strResults.empty())

@@ -3,11 +3,19 @@
 // allowed sites to the tab's own tessera-host.
 import { Consent } from './consent.js';
 import { NativeSession } from './native-session.js';
-import { requestProblem } from './request-check.js';
+import { originProblem } from './origins.js';
+import { checkRequest } from './request-check.js';
 
 const HOST_NAME = 'org.tessera.host';
+// One-shot hosts one tab may have running at once. Every request that reaches
+// a host is answered, but should one ever hang, a page could otherwise pile
+// up a process per request until the browser closes.
+const MAX_ONE_SHOT = 4;
+
 const consent = new Consent();
-const sessions = new Map(); // tab id -> NativeSession
+const sessions = new Map();   // tab id -> NativeSession
+const oneShots = new Map();   // tab id -> Set of NativeSession, one per one-shot request
+const committed = new Map();  // tab id -> origin of its top-level document, as last committed
 
 // The page's origin as the browser reports it. A page without one of its
 // own (sandboxed: "null") is refused, never credited with its URL's origin.
@@ -22,11 +30,39 @@ function senderOrigin(sender) {
   }
 }
 
-function endSession(tabId, reason) {
+function urlOrigin(url) {
+  try {
+    return new URL(url).origin;
+  } catch {
+    return 'null';
+  }
+}
+
+// Whether a message comes from the extension page at this path.
+function fromExtensionPage(sender, path) {
+  if (sender.id !== chrome.runtime.id || typeof sender.url !== 'string') {
+    return false;
+  }
+  try {
+    const url = new URL(sender.url);
+    return url.origin + url.pathname === chrome.runtime.getURL(path);
+  } catch {
+    return false;
+  }
+}
+
+// Ends those of a tab's hosts, persistent and one-shot, whose site the test
+// accepts.
+function endSessions(tabId, reason, ends = () => true) {
   const session = sessions.get(tabId);
-  if (session !== undefined) {
+  if (session !== undefined && ends(session.origin)) {
     sessions.delete(tabId);
     session.close(reason);
+  }
+  for (const once of oneShots.get(tabId) ?? []) {
+    if (ends(once.origin)) {
+      once.close(reason);
+    }
   }
 }
 
@@ -35,7 +71,7 @@ function endSession(tabId, reason) {
 function sessionFor(tabId, origin) {
   let session = sessions.get(tabId);
   if (session !== undefined && session.origin !== origin) {
-    endSession(tabId, 'Tessera: the tab moved to another site.');
+    endSessions(tabId, 'Tessera: the tab moved to another site.', (other) => other !== origin);
     session = undefined;
   }
   if (session === undefined) {
@@ -45,8 +81,31 @@ function sessionFor(tabId, origin) {
   return session;
 }
 
+// A request for a host started for it alone, ended once it has answered.
+function sendOneShot(page, request) {
+  let running = oneShots.get(page.tabId);
+  if (running === undefined) {
+    running = new Set();
+    oneShots.set(page.tabId, running);
+  }
+  if (running.size >= MAX_ONE_SHOT) {
+    return Promise.reject(new Error(
+      `Tessera: this tab already has ${MAX_ONE_SHOT} one-shot requests waiting for their hosts; ` +
+      'send more once they are answered.'));
+  }
+  const once = new NativeSession(HOST_NAME, page.origin);
+  running.add(once);
+  return once.send(request, () => page.connected).finally(() => {
+    once.close('Tessera: the one-shot request is over.');
+    running.delete(once);
+    if (running.size === 0 && oneShots.get(page.tabId) === running) {
+      oneShots.delete(page.tabId);
+    }
+  });
+}
+
 async function handle(page, message) {
-  const { id, request, oneShot } = message;
+  const { id } = message;
   // The page may have gone meanwhile; its answer goes nowhere then.
   const reply = (answer) => {
     if (page.connected) {
@@ -57,28 +116,35 @@ async function handle(page, message) {
       }
     }
   };
-  const problem = requestProblem(request);
-  if (problem !== null) {
-    reply({ error: problem });
-    return;
+  try {
+    const problem = originProblem(page.origin);
+    if (problem !== null) {
+      reply({ error: problem });
+      return;
+    }
+    const checked = checkRequest(message.request);
+    if (checked.problem !== undefined) {
+      reply({ error: checked.problem });
+      return;
+    }
+    const verdict = await consent.authorize(page.origin);
+    if (verdict !== 'granted') {
+      reply({ error: consent.refusal(page.origin, verdict) });
+      return;
+    }
+    // Gone, or the tab has moved on to another site while the user was asked.
+    const current = committed.get(page.tabId);
+    if (!page.connected || (current !== undefined && current !== page.origin)) {
+      return;
+    }
+    // Queue now, in arrival order; the answer comes whenever the host gives it.
+    const answer = message.oneShot === true
+      ? sendOneShot(page, checked.request)
+      : sessionFor(page.tabId, page.origin).send(checked.request, () => page.connected);
+    answer.then((response) => reply({ response }), (error) => reply({ error: String(error?.message ?? error) }));
+  } catch (error) {
+    reply({ error: `Tessera: the request failed (${error?.message ?? error}).` });
   }
-  if (!/^https?:\/\/./.test(page.origin)) {
-    reply({ error: 'Tessera: only http and https pages with an origin of their own may use certificates.' });
-    return;
-  }
-  const verdict = await consent.authorize(page.origin);
-  if (verdict !== 'granted') {
-    reply({ error: consent.refusal(page.origin, verdict) });
-    return;
-  }
-  if (!page.connected) {
-    return;
-  }
-  // Queue now, in arrival order; the answer comes whenever the host gives it.
-  const answer = oneShot
-    ? chrome.runtime.sendNativeMessage(HOST_NAME, request)
-    : sessionFor(page.tabId, page.origin).send(request, () => page.connected);
-  answer.then((response) => reply({ response }), (error) => reply({ error: String(error?.message ?? error) }));
 }
 
 chrome.runtime.onConnect.addListener((port) => {
@@ -99,20 +165,71 @@ chrome.runtime.onConnect.addListener((port) => {
   });
 });
 
+// The toolbar popup's questions and changes. Only the popup may make them:
+// content scripts can message the background too, and must not be able to
+// allow their own site.
+async function popupRequest(message) {
+  switch (message.type) {
+    case 'sites-list':
+      return { sites: await consent.list() };
+    case 'site-set': {
+      const problem = originProblem(String(message.origin));
+      if (problem !== null) {
+        return { error: problem };
+      }
+      await consent.decide(message.origin, message.allowed === true);
+      return { ok: true };
+    }
+    case 'site-forget':
+      await consent.forget(String(message.origin));
+      return { ok: true };
+    default:
+      return { error: 'Tessera: unknown request.' };
+  }
+}
+
 chrome.runtime.onMessage.addListener((message, sender, sendResponse) => {
-  if (message?.type === 'consent-answer') {
-    consent.answer(message, sender).then(sendResponse);
+  const type = message?.type;
+  if (type === 'consent-answer') {
+    if (!fromExtensionPage(sender, 'consent.html')) {
+      return false;
+    }
+    consent.answer(message, sender).then(sendResponse, () => sendResponse(false));
     return true;
   }
+  if (type === 'sites-list' || type === 'site-set' || type === 'site-forget') {
+    if (!fromExtensionPage(sender, 'popup.html')) {
+      return false;
+    }
+    popupRequest(message).then(sendResponse, (error) => sendResponse({ error: `Tessera: ${error?.message ?? error}` }));
+    return true;
+  }
+  // Anything else, such as the consent page's "still waiting", only wakes the background.
   return false;
 });
 
 consent.onRevoked((origin) => {
-  for (const [tabId, session] of sessions) {
-    if (session.origin === origin) {
-      endSession(tabId, `Tessera: ${origin} is no longer allowed to use your certificates.`);
-    }
+  const reason = `Tessera: ${origin} is no longer allowed to use your certificates.`;
+  for (const tabId of new Set([...sessions.keys(), ...oneShots.keys()])) {
+    endSessions(tabId, reason, (other) => other === origin);
   }
 });
 
-chrome.tabs.onRemoved.addListener((tabId) => endSession(tabId, 'Tessera: the tab was closed.'));
+// A tab whose top-level document is now another site's ends the hosts of the
+// site it left: back on the first site, nothing is selected.
+chrome.webNavigation.onCommitted.addListener((details) => {
+  if (details.frameId !== 0) {
+    return;
+  }
+  const origin = urlOrigin(details.url);
+  committed.set(details.tabId, origin);
+  endSessions(details.tabId, 'Tessera: the tab moved to another site.', (other) => other !== origin);
+});
+
+function tabGone(tabId) {
+  committed.delete(tabId);
+  endSessions(tabId, 'Tessera: the tab was closed.');
+}
+
+chrome.tabs.onRemoved.addListener((tabId) => tabGone(tabId));
+chrome.tabs.onReplaced.addListener((addedTabId, removedTabId) => tabGone(removedTabId));

@@ -3,7 +3,8 @@
 // and the answers back. The background decides what reaches the host.
 (() => {
   'use strict';
-  const target = window.location.origin === 'null' ? '*' : window.location.origin;
+  // The document's own origin, "null" for a sandboxed page (see page-api.js).
+  const target = self.origin === 'null' ? '*' : self.origin;
   const outstanding = new Set();
   let port = null;
 
@@ -12,26 +13,38 @@
   }
 
   function connect() {
-    port = chrome.runtime.connect({ name: 'tessera-page' });
-    port.onMessage.addListener((message) => {
+    const current = chrome.runtime.connect({ name: 'tessera-page' });
+    current.onMessage.addListener((message) => {
       outstanding.delete(message.id);
       deliver(message);
     });
     // The background stopped, or the extension was reloaded or removed:
     // whatever was still waiting gets an answer now, not never.
-    port.onDisconnect.addListener(() => {
-      port = null;
+    current.onDisconnect.addListener(() => {
+      if (port === current) {
+        port = null;
+      }
       for (const id of outstanding) {
-        deliver({ id, error: 'Tessera stopped before the request was answered.' });
+        deliver({ id, error: 'Tessera: the extension stopped before the request was answered.' });
       }
       outstanding.clear();
     });
+    port = current;
   }
 
   window.addEventListener('message', (event) => {
     const data = event.data;
     if (event.source !== window || data === null || typeof data !== 'object' ||
         data.channel !== 'tessera-request' || typeof data.id !== 'string') {
+      return;
+    }
+    // The background refuses whatever is not plain JSON data; refused here
+    // already, the page hears why rather than the browser's "could not
+    // serialize" (a BigInt, a cycle).
+    try {
+      JSON.stringify(data.request);
+    } catch (error) {
+      deliver({ id: data.id, error: `Tessera: the request cannot be sent as JSON (${error?.message ?? error}).` });
       return;
     }
     try {
@@ -42,7 +55,7 @@
       outstanding.add(data.id);
     } catch (error) {
       port = null;
-      deliver({ id: data.id, error: `Tessera is not available: ${error.message}` });
+      deliver({ id: data.id, error: `Tessera: the extension is not available (${error.message}).` });
     }
   });
 })();

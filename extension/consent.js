@@ -1,34 +1,46 @@
 // The user's answers to "may this site use your certificates?", one per
 // origin. A site the user has not answered for is asked about in a window of
 // the extension's own before its first request reaches the host. Answers are
-// kept in storage under "site:<origin>" as {allowed, decided}; the toolbar
-// popup shows them and forgets them.
+// kept by ConsentStore, written here only; the consent page and the toolbar
+// popup change them through the background's messages.
+import { ConsentStore } from './consent-store.js';
 
-const PREFIX = 'site:';
 const DISMISSED = 'dismissed:';
-
-export function siteKey(origin) {
-  return PREFIX + origin;
-}
 
 export class Consent {
   constructor() {
-    this.decisions = new Map();   // origin -> true (allowed) or false (denied)
-    this.prompts = new Map();     // origin -> {nonce, windowId, settle, promise}
-    this.listeners = [];          // called with an origin that lost its grant
-    this.ready = chrome.storage.local.get(null).then((items) => {
-      for (const [key, value] of Object.entries(items)) {
-        if (key.startsWith(PREFIX) && value !== null && typeof value === 'object') {
-          this.decisions.set(key.slice(PREFIX.length), value.allowed === true);
-        }
-      }
-    });
-    chrome.storage.onChanged.addListener((changes, area) => this.storageChanged(changes, area));
+    this.store = new ConsentStore();
+    this.decisions = new Map();      // origin -> true (allowed) or false (denied)
+    this.prompts = new Map();        // origin -> {nonce, windowId, done, settle, promise}
+    this.earlyClosed = new Set();    // windows gone before windows.create told us their id
+    this.listeners = [];             // called with an origin that lost its grant
+    this.ready = this.load();
     chrome.windows.onRemoved.addListener((windowId) => this.windowClosed(windowId));
+  }
+
+  async load() {
+    await this.store.open();
+    const known = new Set((await this.store.all()).map((site) => site.origin));
+    try {
+      await this.store.migrateLegacy(known);
+    } catch {
+      // Left where they are, they are never read as answers again.
+    }
+    for (const site of await this.store.all()) {
+      this.decisions.set(site.origin, site.allowed === true);
+    }
   }
 
   onRevoked(listener) {
     this.listeners.push(listener);
+  }
+
+  // Every answer, in origin order: [{origin, allowed}].
+  async list() {
+    await this.ready;
+    return [...this.decisions]
+      .map(([origin, allowed]) => ({ origin, allowed }))
+      .sort((a, b) => (a.origin < b.origin ? -1 : a.origin > b.origin ? 1 : 0));
   }
 
   // 'granted', 'denied' or 'dismissed'. Asks the user when the origin has no
@@ -63,10 +75,19 @@ export class Consent {
 
   openPrompt(origin) {
     const nonce = crypto.randomUUID();
-    const prompt = { nonce, windowId: null };
+    const prompt = { nonce, windowId: null, done: false };
     prompt.promise = new Promise((resolve) => {
       prompt.settle = (verdict) => {
-        this.prompts.delete(origin);
+        if (prompt.done) {
+          return;
+        }
+        prompt.done = true;
+        if (this.prompts.get(origin) === prompt) {
+          this.prompts.delete(origin);
+        }
+        if (prompt.windowId !== null) {
+          chrome.windows.remove(prompt.windowId).catch(() => {});
+        }
         resolve(verdict);
       };
     });
@@ -76,9 +97,44 @@ export class Consent {
     chrome.windows.create({ url, type: 'popup', width: 480, height: 340, focused: true }).then(
       (window) => {
         prompt.windowId = window.id;
+        // Closed before its id was known here: windowClosed could not tell
+        // whose it was, and kept it for this moment.
+        const closedEarly = this.earlyClosed.delete(window.id);
+        if (![...this.prompts.values()].some((other) => other.windowId === null)) {
+          this.earlyClosed.clear();
+        }
+        if (prompt.done) {
+          // Answered from the popup while the window was being made.
+          chrome.windows.remove(window.id).catch(() => {});
+        } else if (closedEarly) {
+          this.dismiss(origin, prompt);
+        }
       },
       () => prompt.settle('dismissed'));
     return prompt;
+  }
+
+  // A question closed unanswered: refused, and not asked again this session.
+  dismiss(origin, prompt) {
+    if (prompt.done) {
+      return;
+    }
+    chrome.storage.session.set({ [DISMISSED + origin]: true })
+      .catch(() => {})
+      .finally(() => prompt.settle('dismissed'));
+  }
+
+  windowClosed(windowId) {
+    let known = false;
+    for (const [origin, prompt] of this.prompts) {
+      if (prompt.windowId === windowId) {
+        known = true;
+        this.dismiss(origin, prompt);
+      }
+    }
+    if (!known && [...this.prompts.values()].some((prompt) => prompt.windowId === null)) {
+      this.earlyClosed.add(windowId);
+    }
   }
 
   // An answer from the consent page. Only that page, holding the nonce of a
@@ -93,57 +149,36 @@ export class Consent {
       return false;
     }
     await this.decide(message.origin, message.allowed === true);
-    prompt.settle(message.allowed === true ? 'granted' : 'denied');
-    if (prompt.windowId !== null) {
-      chrome.windows.remove(prompt.windowId).catch(() => {});
-    }
     return true;
   }
 
+  // Records an answer, settles an open question for the origin, and ends the
+  // sessions of an origin no longer allowed.
   async decide(origin, allowed) {
+    await this.ready;
+    await this.store.put(origin, allowed);
     this.decisions.set(origin, allowed);
-    await chrome.storage.local.set({ [siteKey(origin)]: { allowed, decided: Date.now() } });
+    await this.changed(origin, allowed ? 'granted' : 'denied');
   }
 
-  windowClosed(windowId) {
-    for (const [origin, prompt] of this.prompts) {
-      if (prompt.windowId === windowId) {
-        chrome.storage.session.set({ [DISMISSED + origin]: true }).finally(() => prompt.settle('dismissed'));
-      }
-    }
+  // Forgets an answer: the origin is asked again at its next request.
+  async forget(origin) {
+    await this.ready;
+    await this.store.remove(origin);
+    this.decisions.delete(origin);
+    await this.changed(origin, null);
   }
 
-  // Answers changed elsewhere (the toolbar popup): follow them, and end the
-  // sessions of every origin that is no longer allowed.
-  storageChanged(changes, area) {
-    if (area !== 'local') {
-      return;
+  async changed(origin, verdict) {
+    // Any answer, or forgetting one, also lifts the refusal of a closed question.
+    await chrome.storage.session.remove(DISMISSED + origin).catch(() => {});
+    const prompt = this.prompts.get(origin);
+    if (prompt !== undefined && verdict !== null) {
+      prompt.settle(verdict);
     }
-    for (const [key, change] of Object.entries(changes)) {
-      if (!key.startsWith(PREFIX)) {
-        continue;
-      }
-      const origin = key.slice(PREFIX.length);
-      const allowed = change.newValue?.allowed;
-      // Any answer, or forgetting one, also lifts the refusal of a closed question.
-      chrome.storage.session.remove(DISMISSED + origin).catch(() => {});
-      if (allowed === undefined) {
-        this.decisions.delete(origin);
-      } else {
-        this.decisions.set(origin, allowed === true);
-        // Answered from the popup while the question was open.
-        const prompt = this.prompts.get(origin);
-        if (prompt !== undefined) {
-          prompt.settle(allowed === true ? 'granted' : 'denied');
-          if (prompt.windowId !== null) {
-            chrome.windows.remove(prompt.windowId).catch(() => {});
-          }
-        }
-      }
-      if (allowed !== true) {
-        for (const listener of this.listeners) {
-          listener(origin);
-        }
+    if (verdict !== 'granted') {
+      for (const listener of this.listeners) {
+        listener(origin);
       }
     }
   }

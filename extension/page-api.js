@@ -8,7 +8,10 @@
   if (window.tessera !== undefined) {
     return;
   }
-  const target = window.location.origin === 'null' ? '*' : window.location.origin;
+  // The document's own origin: under a CSP sandbox it is opaque ("null")
+  // while location.origin still names the site, and a message aimed at the
+  // site would never arrive. A page posts to itself, so "*" is safe there.
+  const target = self.origin === 'null' ? '*' : self.origin;
   const pending = new Map();
   let nextId = 1;
 
@@ -40,8 +43,10 @@
         window.postMessage({ channel: 'tessera-request', id, request: message,
                              oneShot: options.oneShot === true }, target);
       } catch (error) {
+        // A value that cannot be copied (a function, a DOM node) or nested
+        // too deeply to copy.
         pending.delete(id);
-        reject(error);
+        reject(new Error(`Tessera: the request cannot be sent (${error?.message ?? error}).`));
       }
     });
   }

@@ -1,19 +1,46 @@
 // The toolbar popup: the current site's answer, with buttons to change it,
-// and every remembered answer with a button to forget it. Forgetting or
-// refusing a site ends its running sessions; it is asked again next time.
-const PREFIX = 'site:';
+// and every remembered answer with a button to forget it. The answers belong
+// to the background, which alone may change them: every change here is a
+// message to it, and the list is drawn again once it has been made (and the
+// site's running hosts ended, when it lost its grant).
+import { originProblem } from './origins.js';
+
+async function ask(message) {
+  const answer = await chrome.runtime.sendMessage(message);
+  if (answer?.error !== undefined) {
+    throw new Error(answer.error);
+  }
+  return answer;
+}
 
 function describe(allowed) {
   return allowed ? 'may use your certificates' : 'may not use your certificates';
 }
 
-async function render() {
-  const items = await chrome.storage.local.get(null);
-  const sites = Object.entries(items)
-    .filter(([key, value]) => key.startsWith(PREFIX) && value !== null && typeof value === 'object')
-    .map(([key, value]) => ({ origin: key.slice(PREFIX.length), allowed: value.allowed === true }))
-    .sort((a, b) => a.origin.localeCompare(b.origin));
+// Runs a change, then draws the popup again; a failure is shown, not lost.
+function change(message) {
+  return async () => {
+    try {
+      await ask(message);
+    } catch (error) {
+      document.getElementById('problem').textContent = error.message;
+    }
+    await render();
+  };
+}
 
+async function currentOrigin() {
+  const [tab] = await chrome.tabs.query({ active: true, currentWindow: true });
+  try {
+    const url = new URL(tab?.url ?? '');
+    return url.protocol === 'http:' || url.protocol === 'https:' ? url.origin : null;
+  } catch {
+    return null;
+  }
+}
+
+async function render() {
+  const { sites } = await ask({ type: 'sites-list' });
   const list = document.getElementById('sites');
   list.replaceChildren();
   for (const site of sites) {
@@ -27,39 +54,28 @@ async function render() {
     const forget = document.createElement('button');
     forget.textContent = site.allowed ? 'Revoke' : 'Forget';
     forget.title = 'Forget this answer: the site will be asked about again';
-    forget.addEventListener('click', async () => {
-      await chrome.storage.local.remove(PREFIX + site.origin);
-      render();
-    });
+    forget.addEventListener('click', change({ type: 'site-forget', origin: site.origin }));
     item.append(name, state, forget);
     list.append(item);
   }
   document.getElementById('no-sites').hidden = sites.length > 0;
 
-  const [tab] = await chrome.tabs.query({ active: true, currentWindow: true });
-  let origin = null;
-  try {
-    const url = new URL(tab?.url ?? '');
-    if (url.protocol === 'http:' || url.protocol === 'https:') {
-      origin = url.origin;
-    }
-  } catch {
-    origin = null;
-  }
+  const origin = await currentOrigin();
   const current = document.getElementById('current');
   current.hidden = origin === null;
   if (origin !== null) {
     const known = sites.find((site) => site.origin === origin);
+    const problem = originProblem(origin);
     document.getElementById('current-origin').textContent = origin;
     document.getElementById('current-state').textContent =
-      known === undefined ? 'has not asked yet' : describe(known.allowed);
-    const set = (allowed) => async () => {
-      await chrome.storage.local.set({ [PREFIX + origin]: { allowed, decided: Date.now() } });
-      render();
-    };
-    document.getElementById('current-allow').onclick = set(true);
-    document.getElementById('current-deny').onclick = set(false);
+      problem !== null ? 'is not a secure site: Tessera serves only https sites, and http on this computer'
+        : known === undefined ? 'has not asked yet' : describe(known.allowed);
+    document.getElementById('current-buttons').hidden = problem !== null;
+    document.getElementById('current-allow').onclick = change({ type: 'site-set', origin, allowed: true });
+    document.getElementById('current-deny').onclick = change({ type: 'site-set', origin, allowed: false });
   }
 }
 
-render();
+render().catch((error) => {
+  document.getElementById('problem').textContent = error.message;
+});

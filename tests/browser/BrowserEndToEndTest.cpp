@@ -7,15 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <cjson/cJSON.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <iostream>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 #include "tests/support/Chromium.h"
@@ -28,6 +31,7 @@ using namespace tessera::test;
 namespace {
 
 constexpr char kExtensionId[] = "ifmbfnfgabklceccnoeccmjnlffpnblh";
+constexpr char kOtherHost[] = "tessera.test";
 constexpr char kAlice[] = "CN=Alice Signer, O=Tessera Test, C=CN";
 constexpr int64_t kNotReady = -1610145791;     // 0xA0072001: nothing selected
 constexpr int64_t kBadAlgorithm = -1610145760; // 0xA0072020
@@ -65,6 +69,38 @@ std::string Settled(const std::string& strCall)
     return "(" + strCall + ").then(r => JSON.stringify(r), e => 'Error: ' + e.message)";
 }
 
+// A page expression that resolves once the condition (an expression) holds,
+// checked again at every change to the document.
+std::string WhenTrue(const std::string& strCondition)
+{
+    return "new Promise(resolve => {"
+           "  const check = () => " + strCondition + ";"
+           "  if (check()) return resolve(true);"
+           "  const observer = new MutationObserver(() => {"
+           "    if (check()) { observer.disconnect(); resolve(true); }"
+           "  });"
+           "  observer.observe(document, {subtree: true, childList: true, attributes: true, characterData: true});"
+           "})";
+}
+
+// A page expression for an array nested n levels deep.
+std::string Nested(int n)
+{
+    return "((n) => { let v = []; for (let i = 1; i < n; i++) v = [v]; return v; })(" + std::to_string(n) + ")";
+}
+
+// Waits for a process that is not ours (a host the browser started) to end.
+bool WaitForExit(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(30))
+{
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return errno == ESRCH;
+    pollfd pfd{fd, POLLIN, 0};
+    const int nReady = poll(&pfd, 1, static_cast<int>(timeout.count()));
+    close(fd);
+    return nReady == 1;
+}
+
 class BrowserEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -91,6 +127,9 @@ protected:
                                             "  head -c 4 > /dev/null\n"
                                             "  exit 0\n"
                                             "fi\n"
+                                            "if [ -e '" + Dir("hold-hosts") + "' ]; then\n"
+                                            "  exec cat 3>&1 > /dev/null\n" // its output stays open, unwritten
+                                            "fi\n"
                                             "exec '" + std::string(HostPath()) + "' \"$@\"\n");
         ASSERT_EQ(RunShell("chmod +x " + Dir("host-wrapper")), 0);
         ASSERT_EQ(RunShell(std::string(TESSERA_SOURCE_DIR) + "/tools/register-browsers --host " + Dir("host-wrapper") +
@@ -101,14 +140,18 @@ protected:
         m_otherSite = std::make_unique<StaticServer>(strDemo);
         ASSERT_FALSE(m_site->Origin().empty());
         ASSERT_FALSE(m_otherSite->Origin().empty());
+        // kOtherHost names this computer too: a site on plain http that is
+        // not on a loopback address, as far as the browser can tell.
         m_browser = std::make_unique<Chromium>(ChromiumOptions{
-            Dir("profile"), std::string(TESSERA_SOURCE_DIR) + "/extension", Dir("chromium.log")});
+            Dir("profile"), std::string(TESSERA_SOURCE_DIR) + "/extension", Dir("chromium.log"),
+            {std::string("--host-resolver-rules=MAP ") + kOtherHost + " 127.0.0.1"}});
         ASSERT_TRUE(m_browser->Call("Target.setDiscoverTargets", "{\"discover\":true}"))
             << m_browser->LastProblem();
         // The extension loads while the browser starts: a page opened before
         // it has loaded gets no content scripts.
-        ASSERT_TRUE(m_browser->WaitForServiceWorker(kExtensionId))
-            << "the extension did not start: " << m_browser->LastProblem();
+        Json worker = m_browser->WaitForServiceWorker(kExtensionId);
+        ASSERT_TRUE(worker) << "the extension did not start: " << m_browser->LastProblem();
+        m_strWorker = JsonText(worker.get(), "params.targetInfo.targetId");
     }
 
     void TearDown() override
@@ -146,14 +189,60 @@ protected:
                            const std::string& strOrigin)
     {
         const int nCall = m_browser->StartEvaluate(strPage, Settled(strCall));
-        const std::string strConsent = m_browser->AttachToNewPage(std::string("chrome-extension://") + kExtensionId +
-                                                                  "/consent.html");
+        const std::string strConsent = AttachToConsent();
         EXPECT_FALSE(strConsent.empty()) << "no consent window: " << m_browser->LastProblem();
         EXPECT_EQ(m_browser->Evaluate(strConsent, "document.getElementById('origin').textContent"), strOrigin)
             << m_browser->LastProblem();
-        m_browser->Evaluate(strConsent, std::string("document.getElementById('") + pszButton + "').click(), 'ok'");
+        Click(strConsent, pszButton);
         Json result = m_browser->Await(nCall);
         return ParseResponse(m_browser->EvaluationValue(result.get()));
+    }
+
+    std::string AttachToConsent()
+    {
+        return m_browser->AttachToNewPage(std::string("chrome-extension://") + kExtensionId + "/consent.html");
+    }
+
+    // Clicks a button of the consent window once it takes clicks: Allow only
+    // after the window has been shown for a moment.
+    void Click(const std::string& strConsent, const std::string& strButton)
+    {
+        const std::string button = "document.getElementById('" + strButton + "')";
+        EXPECT_EQ(m_browser->Evaluate(strConsent, WhenTrue("!" + button + ".disabled")), "true")
+            << strButton << " stayed disabled: " << m_browser->LastProblem();
+        m_browser->Evaluate(strConsent, button + ".click(), 'ok'");
+    }
+
+    // Revokes (or forgets) a site's answer with the toolbar popup, opened as
+    // a page, and waits until the popup shows it gone: the background has
+    // then forgotten the answer and ended the site's hosts.
+    bool RevokeFromPopup(const std::string& strOrigin)
+    {
+        const std::string popup =
+            m_browser->OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
+        if (popup.empty())
+            return false;
+        const std::string item = "[...document.querySelectorAll('#sites li')].find(li => "
+                                 "li.querySelector('.origin').textContent === " + JsonQuote(strOrigin) + ")";
+        const std::string done = m_browser->Evaluate(
+            popup, WhenTrue(item + " !== undefined") + ".then(() => { " + item + ".querySelector('button').click(); "
+                   "return " + WhenTrue(item + " === undefined") + "; }).then(() => 'revoked')");
+        m_browser->Call("Target.closeTarget", "{\"targetId\":" + JsonQuote(TargetOf(popup)) + "}");
+        return done == "revoked";
+    }
+
+    std::string TargetOf(const std::string& strSession)
+    {
+        Json info = m_browser->Call("Target.getTargetInfo", "{}", strSession);
+        return JsonText(info.get(), "targetInfo.targetId");
+    }
+
+    // A session on the extension's background.
+    std::string AttachToBackground()
+    {
+        Json attached =
+            m_browser->Call("Target.attachToTarget", "{\"targetId\":" + JsonQuote(m_strWorker) + ",\"flatten\":true}");
+        return JsonText(attached.get(), "sessionId");
     }
 
     std::vector<std::string> HostStarts() const
@@ -163,6 +252,29 @@ protected:
         for (std::string line; std::getline(lines, line);)
             starts.push_back(line);
         return starts;
+    }
+
+    // Waits until n hosts have started, watching the file they write to.
+    bool WaitForHostStarts(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    {
+        const int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (fd < 0)
+            return false;
+        inotify_add_watch(fd, m_strDir.c_str(), IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE);
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        bool bStarted = false;
+        while (!(bStarted = HostStarts().size() >= n)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd pfd{fd, POLLIN, 0};
+            if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+                break;
+            char events[4096];
+            while (read(fd, events, sizeof events) > 0) {
+            }
+        }
+        close(fd);
+        return bStarted;
     }
 
     static std::string Path(const std::string& name) { return FixtureStore::Get().Dir() + "/" + name; }
@@ -194,6 +306,7 @@ protected:
     }
 
     std::string m_strDir;
+    std::string m_strWorker; // the extension's background, as a target
     std::unique_ptr<StaticServer> m_site;
     std::unique_ptr<StaticServer> m_otherSite;
     std::unique_ptr<Chromium> m_browser;
@@ -273,10 +386,15 @@ TEST_F(BrowserEndToEnd, AHostThatExitsIsAnErrorAndTheNextRequestStartsAnother)
     ASSERT_EQ(HostStarts().size(), 2u);
 
     // Killed while idle: the next request goes to a new host, which has
-    // nothing selected.
-    kill(std::stoi(HostStarts().back()), SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // nothing selected. The browser tells the extension of the exit in its
+    // own time; a request that reaches the dead host first fails like the
+    // one above, and the one after it starts the new host.
+    const pid_t killed = std::stoi(HostStarts().back());
+    kill(killed, SIGKILL);
+    ASSERT_TRUE(WaitForExit(killed));
     Response after = Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')");
+    if (after.bRejected && after.strError == "Native host has exited.")
+        after = Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')");
     EXPECT_FALSE(after.bRejected) << after.strError;
     EXPECT_EQ(after.nErrorCode, kNotReady);
     EXPECT_EQ(HostStarts().size(), 3u);
@@ -311,26 +429,267 @@ TEST_F(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
     EXPECT_TRUE(HostStarts().empty()) << "a host started for a site that was not allowed";
 }
 
+TEST_F(BrowserEndToEnd, AQuestionClosedBeforeTheExtensionKnowsItsWindowStillRefuses)
+{
+    // An answer from the background: it has started and is listening.
+    const std::string page = OpenDemo(*m_site);
+    ASSERT_TRUE(Call(page, "tessera.request({function: 'None', params: []})").bRejected);
+
+    // The window goes before the extension learns its id: the browser
+    // reports the closing first, and only then says which window it made.
+    const std::string background = AttachToBackground();
+    ASSERT_FALSE(background.empty()) << m_browser->LastProblem();
+    ASSERT_EQ(m_browser->Evaluate(background, R"JS(
+        (() => {
+          const create = chrome.windows.create;
+          chrome.windows.create = async (options) => {
+            const made = await create(options);
+            await new Promise((resolve) => {
+              chrome.windows.onRemoved.addListener(function gone(id) {
+                if (id === made.id) {
+                  chrome.windows.onRemoved.removeListener(gone);
+                  resolve();
+                }
+              });
+              chrome.windows.remove(made.id);
+            });
+            return made;
+          };
+          return 'ready';
+        })())JS"),
+              "ready")
+        << m_browser->LastProblem();
+
+    Response dismissed = Call(page, "tessera.selectSignCertificate('', '')");
+    EXPECT_TRUE(dismissed.bRejected);
+    EXPECT_NE(dismissed.strError.find("closed unanswered"), std::string::npos) << dismissed.strError;
+    // The site's later requests are refused at once as well, with no new question.
+    EXPECT_EQ(Call(page, "tessera.getLastErrorDesc()").strError, dismissed.strError);
+    EXPECT_TRUE(HostStarts().empty());
+}
+
+TEST_F(BrowserEndToEnd, AllowIgnoresAClickTimedForTheQuestionsAppearance)
+{
+    const std::string page = OpenDemo(*m_site);
+    const int nCall = m_browser->StartEvaluate(page, Settled("tessera.selectSignCertificate('Alice Signer', '')"));
+    const std::string consent = AttachToConsent();
+    ASSERT_FALSE(consent.empty()) << "no consent window: " << m_browser->LastProblem();
+
+    // The question's page again, with a click on Allow at the first moment a
+    // page could make one: right after the question's script has run.
+    ASSERT_TRUE(m_browser->Call("Page.enable", "{}", consent)) << m_browser->LastProblem();
+    ASSERT_TRUE(m_browser->Call("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(R"JS(
+        window.earlyClick = new Promise((resolve) => {
+          const observer = new MutationObserver(() => {
+            const origin = document.getElementById('origin');
+            if (origin === null || origin.textContent === '') return;
+            observer.disconnect();
+            const allow = document.getElementById('allow');
+            const state = allow.disabled ? 'disabled' : 'enabled';
+            allow.click();
+            resolve('clicked Allow while ' + state);
+          });
+          observer.observe(document, {subtree: true, childList: true, characterData: true});
+        });)JS") + "}", consent));
+    ASSERT_TRUE(m_browser->Call("Page.reload", "{}", consent));
+    ASSERT_TRUE(m_browser->WaitEvent([&](const cJSON* e) {
+        return JsonText(e, "method") == "Page.loadEventFired" && JsonText(e, "sessionId") == consent;
+    })) << m_browser->LastProblem();
+    EXPECT_EQ(m_browser->Evaluate(consent, "window.earlyClick"), "clicked Allow while disabled");
+
+    // The question is still open: Don't allow answers it.
+    Click(consent, "deny");
+    Response denied = ParseResponse(m_browser->EvaluationValue(m_browser->Await(nCall).get()));
+    EXPECT_TRUE(denied.bRejected);
+    EXPECT_EQ(denied.strError, "Tessera: " + m_site->Origin() + " is not allowed to use your certificates.");
+    EXPECT_TRUE(HostStarts().empty());
+}
+
 TEST_F(BrowserEndToEnd, RevokingASiteEndsItsHostAndAsksAgain)
 {
     const std::string page = OpenDemo(*m_site);
     EXPECT_EQ(CallAnswering(page, "tessera.selectSignCertificate('Alice Signer', '')", "allow", m_site->Origin())
                   .strResult,
               kAlice);
+    ASSERT_EQ(HostStarts().size(), 1u);
 
-    // The toolbar popup, opened as a page: revoke the only site it lists.
-    const std::string popup =
-        m_browser->OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
-    ASSERT_FALSE(popup.empty()) << m_browser->LastProblem();
-    const std::string listed = m_browser->Evaluate(
-        popup, "new Promise(r => setTimeout(r, 200)).then(() => document.querySelector('#sites li').textContent)");
-    EXPECT_NE(listed.find(m_site->Origin()), std::string::npos) << listed;
-    m_browser->Evaluate(popup, "document.querySelector('#sites li button').click(), 'ok'");
+    ASSERT_TRUE(RevokeFromPopup(m_site->Origin())) << m_browser->LastProblem();
+    EXPECT_TRUE(WaitForExit(std::stoi(HostStarts().front())));
 
     // Asked again; the new host knows nothing of the old selection.
     Response after = CallAnswering(page, "tessera.signMessagePKCS1('abc', 'SHA-256')", "allow", m_site->Origin());
     EXPECT_FALSE(after.bRejected) << after.strError;
     EXPECT_EQ(after.nErrorCode, kNotReady);
+    EXPECT_EQ(HostStarts().size(), 2u);
+}
+
+TEST_F(BrowserEndToEnd, OnlyTheExtensionItselfRecordsAnAnswer)
+{
+    // What a content script can do, and so a renderer taken over by a page:
+    // write the extension's storage, and message its background as the
+    // popup and the question's page do.
+    const std::string origin = m_site->Origin();
+    const std::string page = OpenDemo(*m_site);
+    const int world = m_browser->ContentScriptWorld(page, kExtensionId);
+    ASSERT_NE(world, 0) << m_browser->LastProblem();
+    const std::string forged = m_browser->Evaluate(
+        page,
+        "Promise.all(["
+        "  chrome.storage.local.set({" + JsonQuote("site:" + origin) + ": {allowed: true, decided: Date.now()}})"
+        "    .then(() => 'written', e => e.message),"
+        "  chrome.runtime.sendMessage({type: 'site-set', origin: " + JsonQuote(origin) + ", allowed: true})"
+        "    .then(r => JSON.stringify(r ?? null), () => 'refused'),"
+        "  chrome.runtime.sendMessage({type: 'consent-answer', origin: " + JsonQuote(origin) + ", nonce: '', allowed: true})"
+        "    .then(r => JSON.stringify(r ?? null), () => 'refused'),"
+        "]).then(r => r.join(' '))",
+        std::chrono::seconds(30), world);
+    EXPECT_EQ(forged.rfind("written ", 0), 0u) << forged << m_browser->LastProblem();
+    EXPECT_EQ(forged.find("ok"), std::string::npos) << forged;
+
+    // Still asked.
+    Response denied = CallAnswering(page, "tessera.selectSignCertificate('', '')", "deny", origin);
+    EXPECT_TRUE(denied.bRejected);
+    EXPECT_EQ(denied.strError, "Tessera: " + origin + " is not allowed to use your certificates.");
+
+    // Answers kept where version 0.1.0 kept them are moved out when the
+    // background starts: a refusal stays one, an "allowed" is forgotten.
+    const std::string other = m_otherSite->Origin();
+    const std::string popup = m_browser->OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
+    ASSERT_FALSE(popup.empty()) << m_browser->LastProblem();
+    ASSERT_TRUE(RevokeFromPopup(origin));
+    EXPECT_EQ(m_browser->Evaluate(popup, "chrome.storage.local.set({" + JsonQuote("site:" + origin) +
+                                             ": {allowed: true, decided: 1}, " + JsonQuote("site:" + other) +
+                                             ": {allowed: false, decided: 1}}).then(() => 'written')"),
+              "written");
+    ASSERT_TRUE(m_browser->Call("ServiceWorker.enable", "{}", popup));
+    ASSERT_TRUE(m_browser->Call("ServiceWorker.stopAllWorkers", "{}", popup));
+    ASSERT_TRUE(m_browser->WaitEvent([&](const cJSON* e) {
+        const cJSON* versions = cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(e, "params"), "versions");
+        return JsonText(e, "method") == "ServiceWorker.workerVersionUpdated" && JsonText(e, "sessionId") == popup &&
+               JsonText(cJSON_GetArrayItem(versions, 0), "runningStatus") == "stopped";
+    })) << m_browser->LastProblem();
+    EXPECT_EQ(m_browser->Evaluate(popup, "chrome.runtime.sendMessage({type: 'sites-list'})"
+                                         ".then(r => r.sites.map(s => s.origin + ' ' + s.allowed).join('|'))"),
+              other + " false");
+    EXPECT_EQ(CallAnswering(page, "tessera.getLastErrorDesc()", "allow", origin).nErrorCode, 0);
+    const std::string otherPage = OpenDemo(*m_otherSite);
+    EXPECT_EQ(Call(otherPage, "tessera.getLastErrorDesc()").strError,
+              "Tessera: " + other + " is not allowed to use your certificates.");
+}
+
+TEST_F(BrowserEndToEnd, RequestsTheHostCouldNotReadAreRefusedAndNothingWaitsBehindThem)
+{
+    const std::string page = OpenDemo(*m_site);
+    ASSERT_EQ(CallAnswering(page, "tessera.selectSignCertificate('Alice Signer', '')", "allow", m_site->Origin())
+                  .strResult,
+              kAlice);
+
+    // The host's parser gives up on the whole text for any of these, and the
+    // host then answers nothing: each is refused before it gets there.
+    const std::string describe = "tessera.request({function: 'GetLastErrorDesc', params: [], ";
+    const struct {
+        std::string strCall;
+        const char* pszWhy;
+    } refused[] = {
+        {"tessera.signMessagePKCS1('\\ud800', 'SHA-256')", "surrogate pair"},
+        {"tessera.request({function: 'SignMessage', params: [{param: 'abc'}, {param: 'SHA-256'}], ['note\\udc00']: 1})",
+         "surrogate pair"},
+        {describe + "ignored: {deeper: ['ok', '\\udbff']}})", "surrogate pair"},
+        {"tessera.request({function: 'GetLastErrorDesc', params: [], oneShot: '\\ud800'}, {oneShot: true})",
+         "surrogate pair"},
+        {describe + "ignored: " + Nested(32) + "})", "nested deeper than 32 levels"},
+        {describe + "ignored: " + Nested(1001) + "})", "nested deeper than 32 levels"},
+        {describe + "ignored: " + Nested(1000000) + "})", "cannot be sent"},
+        {describe + "ignored: 1n})", "cannot be sent as JSON"},
+        {"(() => { const cycle = {}; cycle.self = cycle; return " + describe + "cycle}); })()", "cannot be sent"},
+    };
+    for (const auto& request : refused) {
+        Response response = Call(page, request.strCall);
+        EXPECT_TRUE(response.bRejected) << request.strCall << ": " << response.strRaw;
+        EXPECT_EQ(response.strError.rfind("Tessera: ", 0), 0u) << response.strError;
+        EXPECT_NE(response.strError.find(request.pszWhy), std::string::npos) << request.strCall << ": " << response.strError;
+    }
+
+    // What JSON can carry goes through: 32 levels, and a Date or a Map as
+    // JSON writes them.
+    EXPECT_EQ(Call(page, describe + "ignored: " + Nested(31) + "})").nErrorCode, 0);
+    EXPECT_EQ(Call(page, describe + "when: new Date(0), table: new Map([[1, 2]])})").nErrorCode, 0);
+    // Nothing was left waiting in front of the tab's next request, and its
+    // host still holds the selection.
+    Response signature = Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')");
+    EXPECT_EQ(signature.nErrorCode, 0) << signature.strError;
+    EXPECT_EQ(HostStarts().size(), 1u);
+}
+
+TEST_F(BrowserEndToEnd, OneShotHostsAreLimitedPerTabAndEndWithTheSitesGrant)
+{
+    const std::string origin = m_site->Origin();
+    const std::string page = OpenDemo(*m_site);
+    ASSERT_EQ(CallAnswering(page, "tessera.getLastErrorDesc()", "allow", origin).nErrorCode, 0);
+
+    // From here on, every host started reads its requests and never answers.
+    WriteFileBytes(Dir("hold-hosts"), "");
+    const std::string once = "tessera.request({function: 'GetLastErrorDesc', params: []}, {oneShot: true})";
+    const std::string fifth = m_browser->Evaluate(
+        page, "window.held = [1, 2, 3, 4].map(() => " + once + "); " + Settled(once));
+    EXPECT_EQ(fifth, "Error: Tessera: this tab already has 4 one-shot requests waiting for their hosts; "
+                     "send more once they are answered.");
+    ASSERT_TRUE(WaitForHostStarts(5)) << HostStarts().size() << " hosts";
+    // The tab's own host is not one of them.
+    EXPECT_EQ(Call(page, "tessera.getLastErrorDesc()").nErrorCode, 0);
+
+    // Taking the site's grant back ends them, and their requests with them.
+    ASSERT_TRUE(RevokeFromPopup(origin)) << m_browser->LastProblem();
+    EXPECT_EQ(m_browser->Evaluate(page, "Promise.allSettled(window.held).then(rs => "
+                                        "[...new Set(rs.map(r => r.status + ': ' + r.reason?.message))].join('|'))"),
+              "rejected: Tessera: " + origin + " is no longer allowed to use your certificates.");
+    const std::vector<std::string> starts = HostStarts();
+    ASSERT_EQ(starts.size(), 5u);
+    for (const std::string& pid : starts)
+        EXPECT_TRUE(WaitForExit(std::stoi(pid))) << "host " << pid << " is still running";
+}
+
+TEST_F(BrowserEndToEnd, PagesWithoutASecureOriginOfTheirOwnAreRefusedWithoutAQuestion)
+{
+    // A page sandboxed by its response header has an opaque origin, though
+    // its address still names the site.
+    StaticServer sandboxed(std::string(TESSERA_SOURCE_DIR) + "/examples/demo");
+    sandboxed.AddHeader("/index.html", "Content-Security-Policy: sandbox allow-scripts");
+    const std::string page = OpenDemo(sandboxed);
+    EXPECT_EQ(m_browser->Evaluate(page, "self.origin + ' ' + location.origin"), "null " + sandboxed.Origin());
+    Response opaque = Call(page, "tessera.selectSignCertificate('', '')");
+    EXPECT_TRUE(opaque.bRejected);
+    EXPECT_EQ(opaque.strError, "Tessera: only http and https pages with an origin of their own may use certificates.");
+
+    // Plain http from anywhere but this computer: anyone on the way could
+    // pose as the site.
+    const std::string insecure = "http://" + std::string(kOtherHost) + ":" + std::to_string(m_site->Port());
+    const std::string remote = m_browser->OpenPage(insecure + "/index.html");
+    ASSERT_FALSE(remote.empty()) << m_browser->LastProblem();
+    Response plain = Call(remote, "tessera.selectSignCertificate('', '')");
+    EXPECT_TRUE(plain.bRejected);
+    EXPECT_EQ(plain.strError.rfind("Tessera: " + insecure + " is not a secure site", 0), 0u) << plain.strError;
+
+    EXPECT_TRUE(HostStarts().empty());
+}
+
+TEST_F(BrowserEndToEnd, ATabThatMovesToAnotherSiteEndsItsHost)
+{
+    const std::string page = OpenDemo(*m_site);
+    EXPECT_EQ(CallAnswering(page, "tessera.selectSignCertificate('Alice Signer', '')", "allow", m_site->Origin())
+                  .strResult,
+              kAlice);
+    ASSERT_EQ(HostStarts().size(), 1u);
+
+    // To the other site: the first one's host ends, though the new site asks nothing.
+    ASSERT_TRUE(m_browser->Navigate(page, m_otherSite->Origin() + "/index.html")) << m_browser->LastProblem();
+    EXPECT_TRUE(WaitForExit(std::stoi(HostStarts().front()))) << "the first site's host is still running";
+
+    // And back: a new host, with nothing selected.
+    ASSERT_TRUE(m_browser->Navigate(page, m_site->Origin() + "/index.html")) << m_browser->LastProblem();
+    Response back = Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')");
+    EXPECT_FALSE(back.bRejected) << back.strError;
+    EXPECT_EQ(back.nErrorCode, kNotReady);
     EXPECT_EQ(HostStarts().size(), 2u);
 }
 
