@@ -37,6 +37,13 @@ $('describe').addEventListener('click', () => run((t) => t.getLastErrorDesc()));
 
 function ready() {
   const found = window.tessera !== undefined;
+  if (found && !window.isSecureContext) {
+    // Tessera refuses plain http sites other than this computer's own.
+    $('status').textContent = 'This page is not a secure context, so Tessera will refuse it: ' +
+      'serve it over https, or open it from 127.0.0.1 or localhost.';
+    $('status').className = 'status missing';
+    return;
+  }
   $('status').textContent = found
     ? 'Tessera is ready. The first request asks you whether this site may use your certificates.'
     : 'The Tessera extension is not installed in this browser (or it started after this page: reload).';
