@@ -51,11 +51,18 @@
       if (port === null) {
         connect();
       }
+    } catch (error) {
+      deliver({ id: data.id, error: `Tessera: the extension is not available (${error.message}).` });
+      return;
+    }
+    try {
       port.postMessage({ id: data.id, request: data.request, oneShot: data.oneShot === true });
       outstanding.add(data.id);
     } catch (error) {
+      // Too large a message, or a port closed under us: the next request
+      // starts on a new one.
       port = null;
-      deliver({ id: data.id, error: `Tessera: the extension is not available (${error.message}).` });
+      deliver({ id: data.id, error: `Tessera: the request could not be sent (${error.message}).` });
     }
   });
 })();
