@@ -132,9 +132,7 @@ async function handle(page, message) {
       reply({ error: consent.refusal(page.origin, verdict) });
       return;
     }
-    // Gone, or the tab has moved on to another site while the user was asked.
-    const current = committed.get(page.tabId);
-    if (!page.connected || (current !== undefined && current !== page.origin)) {
+    if (!page.connected) {
       return;
     }
     // Queue now, in arrival order; the answer comes whenever the host gives it.
@@ -162,6 +160,12 @@ chrome.runtime.onConnect.addListener((port) => {
   });
   port.onDisconnect.addListener(() => {
     page.connected = false;
+    // The page went with a navigation to another site. Its last request may
+    // have started a host after the navigation's commit ended the others.
+    const current = committed.get(page.tabId);
+    if (current !== undefined && current !== page.origin) {
+      endSessions(page.tabId, 'Tessera: the tab moved to another site.', (origin) => origin === page.origin);
+    }
   });
 });
 
