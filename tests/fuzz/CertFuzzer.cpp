@@ -1,6 +1,7 @@
 // libFuzzer target over the certificate side of the kernel: a certificate
 // made from arbitrary DER, its names in every form, every property query,
-// the filters, and a PKCS#7 SignedData that names it.
+// the filters, and a PKCS#7 SignedData that names it, with its size measured
+// before signing.
 //
 // The input is the certificate's DER element followed by the criteria, which
 // are read from the bytes after it. A bare certificate is a complete input
@@ -11,7 +12,8 @@
 // must hold for any certificate: sizes reported by the queries match the
 // values, a truncated name is a prefix of the whole name, a filter made of
 // the certificate's own fields keeps it and one that differs in a single
-// field drops it, and the SignedData parses back and names the certificate.
+// field drops it, the SignedData parses back and names the certificate, and
+// its size measured beforehand is the size it has.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <nss.h>
 #include <openssl/evp.h>
@@ -510,6 +512,52 @@ void CheckSignedData(const CertContextRef& pCert, FuzzedDataProvider& fdp)
     PKCS7_free(pP7);
 }
 
+// The size a signature's text will have, measured before signing, is the size
+// of the text made with a signature of the key's length. The content's
+// length is chosen to take one of the nested elements across a boundary of
+// its length field (128, 256 or 65,536 bytes), where a measurement that
+// adds up lengths would go wrong first.
+void CheckMeasuredSize(const CertContextRef& pCert, FuzzedDataProvider& fdp)
+{
+    static constexpr uint32_t kAlgorithms[] = {0x8003, 0x8004, 0x800C, 0x800D, 0x800E};
+    const uint32_t dwAlgId = fdp.PickValueInArray(kAlgorithms);
+    const bool bAttached = fdp.ConsumeBool();
+    std::string strDigestOid, strSignatureOid;
+    CHECK(GetAlgorithmIdentifiers(dwAlgId, strDigestOid, strSignatureOid));
+    const uint32_t cbSignature = GetSignatureLength(*pCert);
+    const std::vector<uint8_t> vtrSignature(std::max<uint32_t>(cbSignature, 1), 0x5A);
+
+    std::u16string wstrDetached;
+    CHECK(SUCCEEDED(EncapsulatePKCS7(nullptr, 0, nullptr, false, false, pCert, strDigestOid, strSignatureOid,
+                                     vtrSignature.data(), static_cast<uint32_t>(vtrSignature.size()), 0,
+                                     wstrDetached, nullptr)));
+    std::vector<uint8_t> vtrDetached;
+    CHECK(DecodeBase64(wstrDetached, vtrDetached));
+    static constexpr int64_t kBoundaries[] = {0x80, 0x100, 0x10000};
+    const int64_t nBase = fdp.ConsumeBool() ? 0 : static_cast<int64_t>(vtrDetached.size());
+    const int64_t nLength = fdp.PickValueInArray(kBoundaries) - nBase - fdp.ConsumeIntegralInRange<int64_t>(-8, 48);
+    const auto cbContent = static_cast<uint32_t>(std::max<int64_t>(nLength, 0));
+
+    Base64Size size{};
+    const HRESULT hrMeasured = MeasureSignData(cbContent, pCert, dwAlgId, bAttached, size);
+    if (cbSignature == 0) {
+        CHECK(FAILED(hrMeasured)); // no key to sign with
+        return;
+    }
+    const std::vector<uint8_t> vtrContent(cbContent, 'm');
+    std::u16string wstrText;
+    const HRESULT hr = EncapsulatePKCS7(vtrContent.data(), cbContent, nullptr, false, bAttached, pCert, strDigestOid,
+                                        strSignatureOid, vtrSignature.data(), cbSignature, 0, wstrText, nullptr);
+    CHECK(SUCCEEDED(hrMeasured) == SUCCEEDED(hr));
+    if (FAILED(hr))
+        return;
+    CHECK(size.cchText == wstrText.size());
+    uint64_t cLineBreaks = 0;
+    for (size_t i = 0; i + 1 < wstrText.size(); ++i)
+        cLineBreaks += wstrText[i] == u'\r' && wstrText[i + 1] == u'\n';
+    CHECK(size.cLineBreaks == cLineBreaks);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -545,8 +593,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Properties props = QueryAll(pCert, fdp);
     CheckOwnCriteria(pCert, props, fdp);
     CheckInputCriteria(pCert, props, fdp);
+    CheckMeasuredSize(pCert, fdp);
     // The SignedData carries the DER as it was given, so only a certificate
-    // that is exactly one element can be expected to parse back.
+    // that is exactly one element can be expected to parse back. Its content
+    // is the rest of the input.
     if (cbElement != 0)
         CheckSignedData(pCert, fdp);
     return 0;
