@@ -174,7 +174,7 @@ int main(int argc, char** argv)
     std::string strResults, strNative;
     {
         StaticServer site(strSource + "/examples/demo");
-        Chromium browser(ChromiumOptions{strDir + "/profile", strSource + "/extension", strDir + "/chromium.log"});
+        Chromium browser(ChromiumOptions{strDir + "/profile", strSource + "/extension", strDir + "/chromium.log", {}});
         browser.Call("Target.setDiscoverTargets", "{\"discover\":true}");
         Json worker = browser.WaitForServiceWorker(kExtensionId);
         // Allow the site from the toolbar popup's page, as its Allow button does.

@@ -26,10 +26,18 @@ std::string JsonString(const std::string& text)
 
 std::string Request(const std::string& function, const std::vector<std::string>& params)
 {
-    std::string body = R"({"function":)" + JsonString(function) + R"(,"params":[)";
-    for (size_t i = 0; i < params.size(); ++i)
-        body += (i > 0 ? "," : "") + std::string(R"({"param":)") + JsonString(params[i]) + "}";
-    return body + "]}";
+    std::string body = R"({"function":)";
+    body += JsonString(function);
+    body += R"(,"params":[)";
+    for (size_t i = 0; i < params.size(); ++i) {
+        if (i > 0)
+            body += ',';
+        body += R"({"param":)";
+        body += JsonString(params[i]);
+        body += '}';
+    }
+    body += "]}";
+    return body;
 }
 
 struct Response {
