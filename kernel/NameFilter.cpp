@@ -4,35 +4,11 @@
 #include <new>
 #include <unordered_set>
 
-namespace {
-
-// Simple case folding for the scripts with letter case that names use.
-char16_t FoldChar(char16_t c)
-{
-    if (c < 0x80)
-        return (c >= u'A' && c <= u'Z') ? c + 0x20 : c;
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) ||
-        (c >= 0x410 && c <= 0x42F))
-        return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F)
-        return c + 0x50;
-    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x138 && c != 0x149 && c != 0x17F) {
-        // Latin Extended-A pairs upper/lower case as even/odd, except for a
-        // stretch where the pairs start on odd code points.
-        const bool bOddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        if (bOddUpper ? (c % 2 == 1) : (c % 2 == 0))
-            return c + 1;
-    }
-    return c;
-}
-
-} // namespace
+#include "kernel/platform/CaseMapping.h"
 
 std::u16string FoldCase(std::u16string_view wsvText)
 {
-    std::u16string wstrFolded(wsvText);
-    std::transform(wstrFolded.begin(), wstrFolded.end(), wstrFolded.begin(), FoldChar);
-    return wstrFolded;
+    return UpperCaseText(wsvText);
 }
 
 bool ContainsIgnoringCase(std::u16string_view wsvText, std::u16string_view wsvPattern)

@@ -33,7 +33,8 @@ void ForEachAlternative(std::u16string_view wsvFilter, Visit&& visit)
     }
 }
 
-// The text with its letters case-folded, for comparing without regard to case.
+// The text with every letter in its simple Unicode upper case, for comparing
+// without regard to case.
 std::u16string FoldCase(std::u16string_view wsvText);
 
 // Case-insensitive substring search, as the platform's StrStrIW.

@@ -234,6 +234,19 @@ TEST_F(KernelStore, NameFiltersTakeAlternativesCaseInsensitively)
     EXPECT_TRUE(alternatives.empty());
     EXPECT_TRUE(ContainsIgnoringCase(u"CN=ÉLODIE Žák", u"élodie žÁK"));
     EXPECT_FALSE(ContainsIgnoringCase(u"CN=abc", u"abd"));
+    // Letter case across Unicode: Latin-1's ÿ against Latin Extended-A's Ÿ,
+    // a digraph, Greek accents and final sigma, fullwidth forms, and a pair
+    // of surrogates (Deseret).
+    const std::u16string wstrName = u"CN=ÉCOLE Ÿvonne Ǆemal Σίσυφος Ａlpha \U00010400x";
+    for (const char16_t* pwszAlternative : {u"école", u"ÿvonne", u"ǆemal", u"ǅEMAL", u"ΣΊΣΥΦΟΣ", u"ａlpha", u"ａLPHA",
+                                            u"\U00010428X"}) {
+        NameFilter nameFilter;
+        ASSERT_EQ(nameFilter.Assign(pwszAlternative), KVRA_OK);
+        EXPECT_TRUE(nameFilter.Matches(wstrName)) << ConvertUtf16ToUtf8(pwszAlternative);
+    }
+    EXPECT_FALSE(ContainsIgnoringCase(wstrName, u"alpha")); // fullwidth is not ASCII
+    EXPECT_FALSE(ContainsIgnoringCase(u"a\xD800" u"b", u"A\xDC00" u"B"));
+    EXPECT_TRUE(ContainsIgnoringCase(u"a\xD800" u"b", u"A\xD800" u"B")); // unpaired surrogates kept
 
     // A filter is bounded by its distinct alternatives, not by its length:
     // repeats (in any case) and empty alternatives cost nothing more, the
