@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "CryptoProvider.h"
 #include "LastError.h"
 #include "NssSession.h"
 
@@ -32,7 +33,9 @@ bool IsStoreName(const char16_t* pwsz, const char16_t* pwszName)
     return *pwsz == *pwszName;
 }
 
-// Appends the user certificates of every token. A token reached twice (in
+// Appends the certificates of every token whose private key the token may
+// hold (TokenMayHoldKey): a token that hides its keys until login still has
+// its certificates offered, and nothing here logs in. A token reached twice (in
 // the database's module list and through p11-kit) is listed once: a
 // certificate counts once per token serial number.
 bool AppendUserCertificates(CertStore& store)
@@ -59,7 +62,7 @@ bool AppendUserCertificates(CertStore& store)
         for (CERTCertListNode* pNode = CERT_LIST_HEAD(pCerts); !CERT_LIST_END(pNode, pCerts);
              pNode = CERT_LIST_NEXT(pNode)) {
             CERTCertificate* pCert = pNode->cert;
-            if (!CERT_IsUserCert(pCert))
+            if (!TokenMayHoldKey(pSlot, pCert))
                 continue;
             std::vector<uint8_t> vtrDer(pCert->derCert.data, pCert->derCert.data + pCert->derCert.len);
             if (!seen.emplace(strSerial, vtrDer).second)

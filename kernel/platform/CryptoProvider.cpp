@@ -131,6 +131,22 @@ std::vector<uint8_t> AsCString(const std::string& str)
 
 } // namespace
 
+bool TokenMayHoldKey(PK11SlotInfo* pSlot, CERTCertificate* pCert)
+{
+    if (CERT_IsUserCert(pCert))
+        return true;
+    if (pSlot == nullptr || !PK11_NeedLogin(pSlot))
+        return false;
+    if (PK11_IsLoggedIn(pSlot, nullptr)) {
+        // No prompt: the token is logged in, and without a context nothing
+        // would be asked anyway.
+        const std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter> pKey(
+            PK11_FindPrivateKeyFromCert(pSlot, pCert, nullptr));
+        return pKey != nullptr;
+    }
+    return !CERT_IsCACert(pCert, nullptr);
+}
+
 bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& hProv, uint32_t& dwKeySpec)
 {
     hProv.reset();
@@ -150,12 +166,18 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
         PK11SlotInfo* pSlot = pCert->pSlot ? pCert->pSlot.get() : pNssCert->slot;
         if (pSlot != nullptr)
             pProv->pSlot.reset(PK11_ReferenceSlot(pSlot));
+        // A token taken out (and perhaps put back) since it was last used:
+        // asking NSS whether it is there also replaces the session NSS had
+        // with it, which died with the removal, and so forgets its login.
+        if (pSlot != nullptr && !PK11_IsPresent(pSlot)) {
+            SetLastError(SCARD_W_REMOVED_CARD);
+            return false;
+        }
         if (pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr)) {
             // As a smart card's provider does, open the key without asking
             // for the PIN: the login waits for the first use of the key. Until
-            // then the key counts as present when NSS pairs the certificate
-            // with a key on the token, as it does for listing.
-            if (!CERT_IsUserCert(pNssCert)) {
+            // then the key counts as present by the rule listing uses.
+            if (!TokenMayHoldKey(pSlot, pNssCert)) {
                 SetLastError(CRYPT_E_NO_KEY_PROPERTY);
                 return false;
             }
@@ -184,7 +206,8 @@ bool EnsurePrivateKey(CryptProvider& prov)
         SetLastError(KeyFailureCode(prov.pin, false));
         return false;
     }
-    // The key on the certificate's own token; without a token, anywhere.
+    // The key on the certificate's own token, the one whose CKA_ID is the
+    // certificate's; without a token, anywhere.
     prov.pKey.reset(pSlot != nullptr ? PK11_FindPrivateKeyFromCert(pSlot, pNssCert, &prov.pin)
                                      : PK11_FindKeyByAnyCert(pNssCert, &prov.pin));
     if (!prov.pKey) {
@@ -326,7 +349,11 @@ bool CryptSignHashW(CryptHash& hash, uint32_t /*dwKeySpec*/, uint8_t* pbSignatur
         SECItem data{siBuffer, vtrDigestInfo.data(), static_cast<unsigned int>(vtrDigestInfo.size())};
         SECItem signature{siBuffer, pbSignature, cbSignature};
         PORT_SetError(0);
-        if (PK11_SignWithMechanism(pKey, CKM_RSA_PKCS, nullptr, &signature, &data) != SECSuccess) {
+        // A key that wants its PIN before every signature logs in again here,
+        // with the PIN typed for this signature, if any; then it is forgotten.
+        const SECStatus rv = PK11_SignWithMechanism(pKey, CKM_RSA_PKCS, nullptr, &signature, &data);
+        hash.pProvider->pin.ForgetPin();
+        if (rv != SECSuccess) {
             SetLastError(KeyFailureCode(hash.pProvider->pin, false));
             return false;
         }

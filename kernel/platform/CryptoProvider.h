@@ -63,10 +63,19 @@ struct CryptHash {
 };
 using HCRYPTHASH = std::unique_ptr<CryptHash>;
 
+// Whether the token may hold the certificate's private key, found out
+// without a login: NSS has paired the certificate with a key object it can
+// see, or the token is logged in and holds a key with the certificate's
+// CKA_ID, or the token hides its keys until login and the certificate is not
+// a certificate authority's. Many smart cards and USB tokens show no key
+// object at all, public or private, before login.
+bool TokenMayHoldKey(PK11SlotInfo* pSlot, CERTCertificate* pCert);
+
 // Opens the certificate's private key. Never prompts: on a token that needs
-// a login the PIN is asked for when the key is first used. On failure
-// returns false with the last error set: 0x8009200B when there is no key,
-// 0x80090020 for other failures.
+// a login the PIN is asked for when the key is first used, and the key is
+// then found by the certificate's CKA_ID. On failure returns false with the
+// last error set: 0x8009200B when there is no key, 0x80100069 when the
+// token is gone, 0x80090020 for other failures.
 bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& hProv, uint32_t& dwKeySpec);
 
 // Logs in to the key's token if it needs it (prompting for the PIN) and

@@ -63,6 +63,9 @@ void CloseNssSession()
 {
     if (!g_bOpen)
         return;
+    // A smart card stays logged in for as long as it is powered, whoever
+    // opened it: leave none of ours logged in behind us.
+    PK11_LogoutAll();
     if (g_pP11KitProxy != nullptr) {
         SECMOD_UnloadUserModule(g_pP11KitProxy);
         SECMOD_DestroyModule(g_pP11KitProxy);

@@ -183,6 +183,11 @@ bool AskPinentry(const std::string& strTitle, const std::string& strDescription,
     return bGotPin;
 }
 
+void PinPromptContext::ForgetPin()
+{
+    Wipe(strPin);
+}
+
 char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
 {
     auto* pContext = static_cast<PinPromptContext*>(pvContext);
@@ -190,6 +195,12 @@ char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
     // cancel nothing more is asked.
     if (pContext == nullptr || pContext->bCancelled || pContext->bBlocked || pContext->bGaveUp)
         return nullptr;
+    // A second login in the same operation (the key's own, after the
+    // token's) takes the PIN the user has just typed. Should that fail, the
+    // user is asked as for any wrong PIN.
+    if (!bRetry && !pContext->strPin.empty())
+        return PORT_Strdup(pContext->strPin.c_str());
+    pContext->ForgetPin();
 
     CK_TOKEN_INFO info{};
     const bool bHaveInfo = PK11_GetTokenInfo(pSlot, &info) == SECSuccess;
@@ -224,6 +235,7 @@ char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
         return nullptr;
     }
     char* pszPin = PORT_Strdup(strPin.c_str());
+    pContext->strPin.swap(strPin);
     Wipe(strPin);
     return pszPin;
 }

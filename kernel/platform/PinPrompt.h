@@ -10,7 +10,20 @@
 // the callback as its window context; an operation that passes none (such
 // as listing certificates) is never prompted.
 struct PinPromptContext {
+    PinPromptContext() = default;
+    PinPromptContext(const PinPromptContext&) = delete;
+    PinPromptContext& operator=(const PinPromptContext&) = delete;
+    ~PinPromptContext() { ForgetPin(); }
+
+    // Overwrites and drops the PIN typed in this operation.
+    void ForgetPin();
+
     std::string strCertName; // shown in the prompt
+    // The PIN typed in this operation. A key that wants its PIN before every
+    // signature asks again right after the token's login; the PIN just typed
+    // answers that too, so one signature asks once. Kept only until the
+    // operation ends.
+    std::string strPin;
     int nWrongPins = 0;
     bool bCancelled = false; // the user cancelled: no further prompt
     bool bBlocked = false;   // the token has locked its PIN

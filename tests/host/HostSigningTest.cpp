@@ -3,7 +3,9 @@
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/FixtureStore.h"
@@ -107,7 +109,11 @@ constexpr int64_t kNotAString = -1610141180;     // 0xA0073204
 constexpr int64_t kPinCancelled = -2146434962;   // 0x8010006E
 constexpr int64_t kNoDialog = -2147023496;       // 0x80070578
 
+constexpr int64_t kNoKey = -2146885621;         // 0x8009200B
+constexpr int64_t kCardRemoved = -2146434967;   // 0x80100069
+
 const char* const kAlice = "CN=Alice Signer, O=Tessera Test, C=CN";
+const char* const kHardwareSigner = "CN=Hardware Signer, O=Tessera Test, C=CN";
 
 class HostSigning : public ::testing::Test {
 protected:
@@ -138,6 +144,35 @@ protected:
         if (RunShell(command + " 2>/dev/null") != 0)
             return std::nullopt;
         return ReadFileBytes(Path("host-verified.bin"));
+    }
+
+    // A copy of the fixture's SoftHSM token, changed by pkcs11-tool actions
+    // (each logged in with the user PIN); returns the SOFTHSM2_CONF that
+    // shows the copy alone.
+    static std::string TokenCopy(const std::string& name, const std::vector<std::string>& actions)
+    {
+        const std::string dir = Path(name);
+        const std::string conf = dir + "/softhsm2.conf";
+        std::string script = "set -e; rm -rf '" + dir + "'; mkdir -p '" + dir + "'; cp -r '" +
+                             FixtureStore::Get().Dir() + "/tokens' '" + dir + "/'; printf 'directories.tokendir = " +
+                             dir + "/tokens\\nobjectstore.backend = file\\nlog.level = ERROR\\nslots.removable = " +
+                             "true\\n' > '" + conf + "'; cd '" + dir + "'";
+        for (const std::string& action : actions)
+            script += "; SOFTHSM2_CONF='" + conf +
+                      "' pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so --token-label 'Tessera Token' --login "
+                      "--pin 1234 " +
+                      action + " > /dev/null 2>&1";
+        EXPECT_EQ(RunShell(script), 0) << script;
+        return conf;
+    }
+
+    static size_t PinPrompts()
+    {
+        const std::string log = FixtureStore::Get().PinentryLog();
+        size_t n = 0;
+        for (size_t at = log.find("GETPIN"); at != std::string::npos; at = log.find("GETPIN", at + 1))
+            ++n;
+        return n;
     }
 
     static bool Pkcs1Verifies(const std::string& strKey, const char* pszDigest, const std::string& data,
@@ -268,6 +303,155 @@ TEST_F(HostSigning, TheTokenKeyAsksForItsPin)
     EXPECT_EQ(cancelled.Call("SignMessage", {"abc", "SHA-256"}).errorcode, kPinCancelled);
     EXPECT_EQ(cancelled.Describe(), "The action was cancelled by the user.\r\n\n(0x8010006e)");
     EXPECT_EQ(cancelled.Finish(), 0);
+}
+
+TEST_F(HostSigning, ATokenThatHidesItsKeysUntilLoginStillOffersItsCertificates)
+{
+    // Many cards show no key object at all before login, not even a public
+    // one. This copy of the token has its public key deleted, and holds the
+    // test CA's certificate beside the user's.
+    const std::string hidden = TokenCopy("token-hidden-key", {"--delete-object --type pubkey --id 0a01"});
+    ASSERT_EQ(RunShell("openssl x509 -in " + FixtureStore::Get().CertPem("test-ca") + " -outform DER -out " +
+                       Path("token-hidden-key") + "/ca.der && SOFTHSM2_CONF='" + hidden +
+                       "' pkcs11-tool --module /usr/lib/softhsm/libsofthsm2.so --token-label 'Tessera Token' --login "
+                       "--pin 1234 --write-object " + Path("token-hidden-key") +
+                       "/ca.der --type cert --id 0b01 --label ca > /dev/null 2>&1"),
+              0);
+    HostOptions options = Options();
+    options.env["SOFTHSM2_CONF"] = hidden;
+    FixtureStore::Get().SetPinAnswers({"pin:1234"});
+    {
+        Host host(options);
+        // Offered without asking for the PIN; a certificate authority's
+        // certificate on the same token is not.
+        EXPECT_EQ(host.Call("SelectSignCertificate", {"Tessera Test CA", ""}).errorcode, kNoCertificate);
+        ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+        EXPECT_EQ(PinPrompts(), 0u);
+        // The login finds the key by the certificate's identifier.
+        const Response signature = host.Call("SignMessagePKCS1", {"abc", "SHA-256"});
+        ASSERT_EQ(signature.errorcode, 0);
+        EXPECT_TRUE(Pkcs1Verifies("hw-signer", "sha256", "abc", signature.result));
+        // Once logged in, the key is in sight: offered and used again.
+        ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+        EXPECT_EQ(CmsVerify(host.Call("SignMessage", {"def", "SHA-256"}).result), "def");
+        EXPECT_EQ(PinPrompts(), 1u);
+        EXPECT_EQ(host.Finish(), 0);
+    }
+
+    // A token that turns out, after the login, to hold no key for the
+    // certificate.
+    options.env["SOFTHSM2_CONF"] =
+        TokenCopy("token-no-key", {"--delete-object --type pubkey --id 0a01", "--delete-object --type privkey --id 0a01"});
+    FixtureStore::Get().SetPinAnswers({"pin:1234"});
+    Host keyless(options);
+    ASSERT_EQ(keyless.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+    EXPECT_EQ(keyless.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, kNoKey);
+    EXPECT_EQ(PinPrompts(), 1u);
+    EXPECT_EQ(keyless.Finish(), 0);
+}
+
+TEST_F(HostSigning, AKeyThatWantsItsPinForEverySignatureAsksOncePerSignature)
+{
+    // The token's key replaced by the same key marked CKA_ALWAYS_AUTHENTICATE.
+    const std::string dir = Path("token-always-auth");
+    ASSERT_EQ(RunShell("mkdir -p '" + dir + "' && openssl pkey -in " + FixtureStore::Get().KeyPem("hw-signer") +
+                       " -outform DER -out '" + Path("hw-signer.key.der") + "'"),
+              0);
+    HostOptions options = Options();
+    options.env["SOFTHSM2_CONF"] =
+        TokenCopy("token-always-auth", {"--delete-object --type privkey --id 0a01",
+                                        "--write-object '" + Path("hw-signer.key.der") +
+                                            "' --type privkey --id 0a01 --label hw-signer --usage-sign --always-auth"});
+    FixtureStore::Get().SetPinAnswers({"pin:1234", "pin:1234", "pin:1234"});
+    Host host(options);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+    const Response first = host.Call("SignMessagePKCS1", {"one", "SHA-256"});
+    ASSERT_EQ(first.errorcode, 0);
+    EXPECT_EQ(PinPrompts(), 1u); // the token's login and the key's, with one PIN
+    const Response second = host.Call("SignMessage", {"two", "SHA-256"});
+    ASSERT_EQ(second.errorcode, 0);
+    EXPECT_EQ(PinPrompts(), 2u);
+    EXPECT_TRUE(Pkcs1Verifies("hw-signer", "sha256", "one", first.result));
+    EXPECT_EQ(CmsVerify(second.result), "two");
+    EXPECT_EQ(host.Finish(), 0);
+
+    // An ordinary token key: one login serves every later signature.
+    FixtureStore::Get().SetPinAnswers({"pin:1234", "pin:1234"});
+    Host ordinary;
+    ASSERT_EQ(ordinary.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+    EXPECT_EQ(ordinary.Call("SignMessagePKCS1", {"one", "SHA-256"}).errorcode, 0);
+    EXPECT_EQ(ordinary.Call("SignMessageDetached", {"two", "SHA-256"}).errorcode, 0);
+    EXPECT_EQ(PinPrompts(), 1u);
+    EXPECT_EQ(ordinary.Finish(), 0);
+}
+
+TEST_F(HostSigning, ACardTakenOutAndPutBackAsksForItsPinAgainAndIsLoggedOutAtTheEnd)
+{
+    // The user's database with the removable-card module registered. The
+    // card holds a copy of the token; p11-kit's SoftHSM is shown an empty
+    // token directory, so the card is seen once, through its reader.
+    const std::string home = Path("card-home");
+    const std::string empty = Path("card-empty");
+    const std::string control = Path("card-control");
+    const std::string log = Path("card.log");
+    ASSERT_EQ(RunShell("rm -rf '" + home + "' '" + empty + "' '" + log + "' && mkdir -p '" + empty +
+                       "/tokens' && printf 'directories.tokendir = " + empty +
+                       "/tokens\\nobjectstore.backend = file\\n' > '" + empty + "/softhsm2.conf' && cp -r '" +
+                       FixtureStore::Get().Dir() + "/home' '" + home + "' && modutil -dbdir 'sql:" + home +
+                       "/.pki/nssdb' -add 'Removable Card' -libfile '" + TESSERA_CARD_MODULE +
+                       "' -force > /dev/null 2>&1"),
+              0);
+    WriteFileBytes(control, "in 1\n");
+    HostOptions options = Options();
+    options.env["HOME"] = home;
+    options.env["SOFTHSM2_CONF"] = empty + "/softhsm2.conf";
+    options.env["TESSERA_CARD_LIBRARY"] = TESSERA_CARD_LIBRARY;
+    options.env["TESSERA_CARD_SOFTHSM2_CONF"] = TokenCopy("card-token", {});
+    options.env["TESSERA_CARD_CONTROL"] = control;
+    options.env["TESSERA_CARD_LOG"] = log;
+
+    // NSS looks at a removable slot at most once a second and in between
+    // trusts what it saw last; swapping a card takes a person longer. So
+    // after each change of card the test lets a second pass since NSS last
+    // looked at the reader, as the card's log tells.
+    auto letNssLookAgain = [&] {
+        const std::string text = ReadFileBytes(log);
+        const size_t at = text.rfind("seen ");
+        ASSERT_NE(at, std::string::npos);
+        const auto lastLook = std::chrono::milliseconds(std::stoull(text.substr(at + 5)));
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(lastLook + std::chrono::milliseconds(1050)));
+    };
+
+    FixtureStore::Get().SetPinAnswers({"pin:1234", "pin:1234"});
+    Host host(options);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+    ASSERT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, 0);
+    EXPECT_EQ(PinPrompts(), 1u);
+
+    // Out of the reader: said so, with no prompt.
+    WriteFileBytes(control, "out\n");
+    letNssLookAgain();
+    EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, kCardRemoved);
+    EXPECT_EQ(PinPrompts(), 1u);
+
+    // Back in: logged out by the removal, so the PIN is asked again, and the
+    // signature is made on the new session.
+    WriteFileBytes(control, "in 2\n");
+    letNssLookAgain();
+    const Response again = host.Call("SignMessagePKCS1", {"def", "SHA-256"});
+    ASSERT_EQ(again.errorcode, 0);
+    EXPECT_TRUE(Pkcs1Verifies("hw-signer", "sha256", "def", again.result));
+    EXPECT_EQ(PinPrompts(), 2u);
+    EXPECT_EQ(host.Finish(), 0);
+
+    // The host logged the card out before letting go of it.
+    const std::string card = ReadFileBytes(log);
+    const size_t lastLogin = card.rfind("login 1");
+    const size_t logout = card.rfind("logout");
+    ASSERT_NE(lastLogin, std::string::npos);
+    ASSERT_NE(logout, std::string::npos) << card;
+    EXPECT_GT(logout, lastLogin);
+    EXPECT_LT(logout, card.rfind("finalize"));
 }
 
 TEST_F(HostSigning, EveryErrorCodeOfTheHandlersAndItsDescription)
