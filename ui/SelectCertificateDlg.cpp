@@ -87,7 +87,10 @@ CSelectCertificateDlg::CSelectCertificateDlg(QWidget* pParent) : QDialog(pParent
     m_pOkButton->setAutoDefault(true);
     m_pCancelButton = new QPushButton(this);
     m_pCancelButton->setGeometry(DuX(225), DuY(306), DuX(50), DuY(14));
-    m_pCancelButton->setAutoDefault(false);
+    // Return acts on the push button that has the focus, as Space does, and
+    // on OK from anywhere else: an auto-default button becomes the default
+    // while it has the focus and hands the role back to OK when it loses it.
+    m_pCancelButton->setAutoDefault(true);
     connect(m_pOkButton, &QPushButton::clicked, this, &CSelectCertificateDlg::accept);
     connect(m_pCancelButton, &QPushButton::clicked, this, &CSelectCertificateDlg::reject);
     setTabOrder(m_pOkButton, m_pCancelButton);

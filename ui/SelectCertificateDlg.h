@@ -39,8 +39,8 @@ public:
     // pixels (and never fewer than none).
     static int VisibleRowCount(int nScreenHeight, int nCertificates);
 
-    // OK (Return, the OK button) and Cancel (Esc, the Cancel button, the
-    // close box).
+    // OK (the OK button; Return, unless the focus is on Cancel) and Cancel
+    // (Esc, the Cancel button, Return while it has the focus, the close box).
     void accept() override;
     void reject() override;
 

@@ -104,3 +104,27 @@ TEST_F(HostDialog, EscapeCancelsAndClearsTheEarlierSelection)
     EXPECT_EQ(Answer(host, Request("SignMessage", "abc", "SHA-256")).first, -1610145791); // 0xA0072001
     EXPECT_EQ(host.Finish(), 0);
 }
+
+// Return works the push button that has the focus, as Space does; with the
+// focus anywhere else it is OK's. Each run has a host of its own, so that no
+// window of the run before is still about.
+TEST_F(HostDialog, ReturnPressesTheFocusedButtonElseChoosesTheCurrentRow)
+{
+    {
+        HostSession host(Options());
+        std::thread user([] { PressInDialog("Tab Return"); }); // OK, then Cancel
+        const auto cancelled = Answer(host, Request("SelectSignCertificate", "", ""));
+        user.join();
+        EXPECT_EQ(cancelled.first, -1610149886); // 0xA0071002, as Esc
+        EXPECT_EQ(host.Finish(), 0);
+    }
+    {
+        HostSession host(Options());
+        std::thread user([] { PressInDialog("Tab Tab Down Return"); }); // into the list, one row down
+        const auto [code, subject] = Answer(host, Request("SelectSignCertificate", "", ""));
+        user.join();
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(subject, "CN=Alice Signer, O=Tessera Test, C=CN");
+        EXPECT_EQ(host.Finish(), 0);
+    }
+}
