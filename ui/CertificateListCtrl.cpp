@@ -1,12 +1,15 @@
 #include "CertificateListCtrl.h"
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QHelpEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyledItemDelegate>
 #include <QToolTip>
+
+#include <algorithm>
 
 #include "CertificateViewer.h"
 #include "FoundationLibrary.h"
@@ -68,19 +71,61 @@ QStringList YaHeiFaces()
 
 QStringList ArialFaces() { return {"Arial", "Liberation Sans"}; }
 
-void DrawTextLine(QPainter& painter, const QStringList& faces, const std::u16string& text, int x, int y, int nRight,
-                  int nCharWidth, int nCharHeight, const QColor& colour)
+namespace {
+
+// Ascent plus descent of the faces at a pixel (em) size.
+qreal CellHeightAt(QFont font, int nPixelSize)
+{
+    font.setPixelSize(nPixelSize);
+    const QFontMetricsF metrics(font);
+    return metrics.ascent() + metrics.descent();
+}
+
+// The largest em size whose cell (ascent plus descent, internal leading
+// included) fits in nCellHeight pixels. A face's cell is a fixed share of its
+// em size, so one measurement gives the answer to within a pixel; the
+// neighbours settle the rounding of the hinted metrics.
+int PixelSizeForCell(const QFont& font, int nCellHeight)
+{
+    // FreeType metrics are 26.6 fixed point: allow for that much noise.
+    const qreal kSlack = 1.0 / 64;
+    const qreal dTrial = CellHeightAt(font, nCellHeight);
+    int nSize = dTrial > 0 ? static_cast<int>(nCellHeight * nCellHeight / dTrial) : nCellHeight;
+    nSize = std::clamp(nSize, 1, nCellHeight);
+    while (nSize > 1 && CellHeightAt(font, nSize) > nCellHeight + kSlack)
+        --nSize;
+    while (nSize < nCellHeight && CellHeightAt(font, nSize + 1) <= nCellHeight + kSlack)
+        ++nSize;
+    return nSize;
+}
+
+} // namespace
+
+QFont CellFont(const QStringList& faces, int nCharWidth, int nCharHeight)
 {
     QFont font;
     if (!faces.isEmpty())
         font.setFamilies(faces);
-    font.setPixelSize(nCharHeight);
     font.setWeight(QFont::Normal);
+    // Measuring takes a few font look-ups; every row of every repaint asks
+    // for the same handful of fonts.
+    static QHash<QString, int> s_pixelSizes;
+    const QString strKey = faces.join(u',') + u'/' + QString::number(nCharHeight);
+    auto it = s_pixelSizes.constFind(strKey);
+    if (it == s_pixelSizes.cend())
+        it = s_pixelSizes.insert(strKey, PixelSizeForCell(font, std::max(nCharHeight, 1)));
+    font.setPixelSize(*it);
     // The character width asks for an average width: stretch the face to it.
     const int nAverage = QFontMetrics(font).averageCharWidth();
     if (nCharWidth > 0 && nAverage > 0)
         font.setStretch(std::clamp(100 * nCharWidth / nAverage, 1, 4000));
+    return font;
+}
 
+void DrawTextLine(QPainter& painter, const QStringList& faces, const std::u16string& text, int x, int y, int nRight,
+                  int nCharWidth, int nCharHeight, const QColor& colour)
+{
+    const QFont font = CellFont(faces, nCharWidth, nCharHeight);
     const QString qText = QString::fromStdU16String(text);
     QRect rect = QFontMetrics(font).boundingRect(QRect(0, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop, qText);
     rect.moveTo(x, y);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QListWidget>
 #include <QStringList>
@@ -34,8 +35,15 @@ constexpr int CERTIFICATE_ROW_HEIGHT = 80;
 QStringList YaHeiFaces();
 QStringList ArialFaces();
 
-// Draws one line of text at (x, y) in a font of the given character width and
-// height, cut (never ellipsised) at nRight when nRight > 0.
+// The font of a text line: the first of the faces that is installed, at the
+// largest pixel size whose ascent plus descent (the cell, internal leading
+// included) is no more than nCharHeight, stretched to an average character
+// width of nCharWidth when that is positive.
+QFont CellFont(const QStringList& faces, int nCharWidth, int nCharHeight);
+
+// Draws one line of text with its top at (x, y) in the CellFont of the given
+// character width and cell height, cut (never ellipsised) at nRight when
+// nRight > 0.
 void DrawTextLine(QPainter& painter, const QStringList& faces, const std::u16string& text, int x, int y, int nRight,
                   int nCharWidth, int nCharHeight, const QColor& colour);
 

@@ -13,6 +13,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <array>
 #include <functional>
 
 #include "kernel/CertificateFilters.h"
@@ -263,6 +264,62 @@ private Q_SLOTS:
                 bInked = plain.pixel(x, y) != plain.pixel(w - 5, h - 5);
         }
         QVERIFY(bInked);
+    }
+
+    // Every face is sized by its cell (ascent plus descent), so that the
+    // four lines of a card keep apart: no row of dark pixels in the text
+    // area may join two lines, in English or in Chinese.
+    void theFourTextLinesOfACardKeepApart()
+    {
+        for (const QStringList& faces : {YaHeiFaces(), ArialFaces()}) {
+            for (int nCell : {14, 16, 18, 20, 22}) {
+                const QFont font = CellFont(faces, 0, nCell);
+                const QFontMetricsF metrics(font);
+                QVERIFY2(metrics.ascent() + metrics.descent() <= nCell + 0.02, qPrintable(faces.first()));
+                QFont larger = font;
+                larger.setPixelSize(font.pixelSize() + 1);
+                const QFontMetricsF largerMetrics(larger);
+                QVERIFY2(largerMetrics.ascent() + largerMetrics.descent() > nCell, qPrintable(faces.first()));
+            }
+        }
+
+        const auto pCert = MakeCertificate({{"CN", "x"}}, kIssuer);
+        const std::array<std::array<const char16_t*, 4>, 2> cards = {{
+            {u"Gregory Quigley", u"Issuer: Tessera Test", u"SN: 0a1b2c3d4e5f", u"Valid From: 11/07/2026 to 11/07/2036"},
+            {u"张三丰", u"颁发者: 测试机构", u"序列号: 0a1b2c3d4e5f", u"有效期: 11/07/2026 至 11/07/2036"},
+        }};
+        const int w = 383, h = 80;
+        for (bool bYaHei : {true, false}) {
+            for (const auto& lines : cards) {
+                CCertificateList list;
+                QCOMPARE(list.Initialize(nullptr, bYaHei,
+                                         {CertificateListItem{pCert, lines[0], lines[1], lines[2], lines[3], 0}}),
+                         KVRA_OK);
+                QImage image(w, h, QImage::Format_RGB32);
+                QPainter painter(&image);
+                list.DrawItem(painter, QRect(0, 0, w, h), 0, false, false);
+                painter.end();
+                // The bands of consecutive rows holding ink, right of the frame.
+                std::vector<std::pair<int, int>> bands;
+                for (int y = 0; y < h; ++y) {
+                    bool bInk = false;
+                    for (int x = 80; x < w - 15 && !bInk; ++x)
+                        bInk = qGray(image.pixel(x, y)) < 128;
+                    if (!bInk)
+                        continue;
+                    if (!bands.empty() && bands.back().second == y - 1)
+                        bands.back().second = y;
+                    else
+                        bands.emplace_back(y, y);
+                }
+                QString strBands;
+                for (const auto& [nTop, nBottom] : bands)
+                    strBands += QStringLiteral(" %1-%2").arg(nTop).arg(nBottom);
+                const QString strWhat = QString::fromStdU16String(lines[0]) +
+                                        (bYaHei ? QStringLiteral(" (YaHei faces):") : QStringLiteral(" (Arial faces):"));
+                QVERIFY2(bands.size() == 4, qPrintable(strWhat + strBands));
+            }
+        }
     }
 
     void okReturnsAReferenceThatOutlivesTheStore()
