@@ -108,10 +108,10 @@ CSelectCertificateDlg::~CSelectCertificateDlg() = default;
 
 int CSelectCertificateDlg::VisibleRowCount(int nScreenHeight, int nCertificates)
 {
-    int nRows = (nScreenHeight - 500) / 80;
-    if (nCertificates < nRows)
-        nRows = nCertificates;
-    return std::max(nRows, 0);
+    // At least one row, even where the screen leaves no room: Return picks
+    // the selected row, and that row must be in sight.
+    const int nRows = std::max((nScreenHeight - 500) / 80, 1);
+    return std::clamp(nCertificates, 0, nRows);
 }
 
 int CSelectCertificateDlg::DoModal(const SelectCertificateDlgParams* pParams)

@@ -36,7 +36,7 @@ public:
 
     // How many 80-pixel rows the list shows: as many as there are
     // certificates, but no more than the screen leaves room for after 500
-    // pixels (and never fewer than none).
+    // pixels, and never fewer than one while there is a certificate.
     static int VisibleRowCount(int nScreenHeight, int nCertificates);
 
     // OK (the OK button; Return, unless the focus is on Cancel) and Cancel

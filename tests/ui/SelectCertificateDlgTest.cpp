@@ -195,9 +195,15 @@ private Q_SLOTS:
     {
         QCOMPARE(CSelectCertificateDlg::VisibleRowCount(1080, 20), 7);
         QCOMPARE(CSelectCertificateDlg::VisibleRowCount(768, 20), 3);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(500, 20), 0);
         QCOMPARE(CSelectCertificateDlg::VisibleRowCount(1080, 2), 2);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(400, 2), 0);
+        // Screens with no room for a whole row still show one.
+        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(579, 20), 1);
+        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(500, 20), 1);
+        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(421, 2), 1);
+        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(400, 2), 1);
+        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(0, 2), 1);
+        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(400, 0), 0);
+        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(1080, 0), 0);
 
         std::vector<CertContextRef> certs;
         for (const char* pszName : {"one", "two", "three", "four", "five", "six", "seven", "eight", "nine", "ten"})
