@@ -1,5 +1,6 @@
 #include "SelectCertificateDlg.h"
 
+#include <QChar>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QPainter>
@@ -27,6 +28,7 @@ constexpr uint32_t IDS_ISSUER = 205;
 constexpr uint32_t IDS_SERIAL_NUMBER = 206;
 constexpr uint32_t IDS_VALIDITY = 207;
 constexpr size_t kMaxDisplayString = 127;
+constexpr size_t kMaxFieldValue = 127;
 constexpr int kLineCch = 256;
 
 // The layout of the dialog template, in pixels of dialog units at the usual
@@ -34,8 +36,9 @@ constexpr int kLineCch = 256;
 constexpr int DuX(int nUnits) { return (nUnits * 6 + 2) / 4; }
 constexpr int DuY(int nUnits) { return (nUnits * 13 + 4) / 8; }
 
-// The value after the first "key=" up to the next comma; empty when there is
-// none, or when it is longer than 127 characters.
+// The value after the first "key=" up to the next comma (empty when there is
+// none), cut to its first 127 characters. A cut never splits a surrogate
+// pair: the lone high half is dropped as well.
 std::u16string FieldValue(const std::u16string& wstrName, const std::u16string& wstrKey)
 {
     const size_t nStart = wstrName.find(wstrKey);
@@ -44,7 +47,13 @@ std::u16string FieldValue(const std::u16string& wstrName, const std::u16string& 
     const size_t nValue = nStart + wstrKey.size();
     const size_t nEnd = wstrName.find(u',', nValue);
     std::u16string wstrValue = wstrName.substr(nValue, nEnd == std::u16string::npos ? nEnd : nEnd - nValue);
-    return wstrValue.size() > 127 ? std::u16string() : wstrValue;
+    if (wstrValue.size() > kMaxFieldValue) {
+        size_t nKeep = kMaxFieldValue;
+        if (QChar::isHighSurrogate(wstrValue[nKeep - 1]) && QChar::isLowSurrogate(wstrValue[nKeep]))
+            --nKeep;
+        wstrValue.resize(nKeep);
+    }
+    return wstrValue;
 }
 
 // Names compare case-insensitively for A to Z only.

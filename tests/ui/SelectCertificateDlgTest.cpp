@@ -14,6 +14,7 @@
 #include <openssl/x509.h>
 
 #include <array>
+#include <cstring>
 #include <functional>
 
 #include "kernel/CertificateFilters.h"
@@ -49,9 +50,14 @@ CertContextRef MakeCertificate(std::initializer_list<NameEntry> subject, std::in
     X509_set_serialNumber(pX509, pSerial);
     ASN1_INTEGER_free(pSerial);
     auto fillName = [](X509_NAME* pName, std::initializer_list<NameEntry> entries) {
-        for (const auto& e : entries)
-            X509_NAME_add_entry_by_txt(pName, e.pszField, MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(e.pszValue),
-                                       -1, -1, 0);
+        for (const auto& e : entries) {
+            // OpenSSL holds a value whose string type it picks itself to the
+            // attribute's upper bound (64 for a CN); a value typed as a
+            // UTF8String goes in as it is, however long.
+            const int nType = std::strlen(e.pszValue) > 64 ? V_ASN1_UTF8STRING : MBSTRING_UTF8;
+            X509_NAME_add_entry_by_txt(pName, e.pszField, nType, reinterpret_cast<const unsigned char*>(e.pszValue), -1,
+                                       -1, 0);
+        }
     };
     fillName(X509_get_subject_name(pX509), subject);
     fillName(X509_get_issuer_name(pX509), issuer);
@@ -326,6 +332,33 @@ private Q_SLOTS:
                 QVERIFY2(bands.size() == 4, qPrintable(strWhat + strBands));
             }
         }
+    }
+
+    // A name longer than a line holds is cut to its first 127 characters
+    // rather than dropped, and the cut keeps a surrogate pair whole.
+    void longNamesAreCutNotBlanked()
+    {
+        std::string strLong;
+        for (int i = 0; i < 200; ++i)
+            strLong += static_cast<char>('a' + i % 26);
+        // U+1F600 takes the 127th and 128th UTF-16 units.
+        std::string strStraddling(126, 'p');
+        strStraddling += "\xF0\x9F\x98\x80";
+        strStraddling += "tail";
+        const HCERTSTORE hStore =
+            StoreOf({MakeCertificate({{"CN", strLong.c_str()}}, {{"C", "CN"}, {"O", strLong.c_str()}, {"CN", "CA"}}),
+                     MakeCertificate({{"CN", strStraddling.c_str()}}, {{"C", "CN"}, {"CN", strLong.c_str()}})});
+        const SelectCertificateDlgParams params = ParamsFor(hStore.get());
+        CSelectCertificateDlg dialog;
+        WhenModalIsUp([](QWidget* pModal) { static_cast<QDialog*>(pModal)->reject(); });
+        dialog.DoModal(&params);
+        const auto& items = dialog.CertificateList()->Items();
+        QCOMPARE(items.size(), size_t{2});
+        const QString strCut = QString::fromStdString(strLong.substr(0, 127));
+        QCOMPARE(QString::fromStdU16String(items[0].strName), strCut);
+        QCOMPARE(QString::fromStdU16String(items[0].strIssuer), QStringLiteral("Issuer: ") + strCut);
+        QCOMPARE(QString::fromStdU16String(items[1].strName), QString(126, u'p'));
+        QCOMPARE(QString::fromStdU16String(items[1].strIssuer), QStringLiteral("Issuer: ") + strCut);
     }
 
     void okReturnsAReferenceThatOutlivesTheStore()
