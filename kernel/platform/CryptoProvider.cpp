@@ -144,6 +144,11 @@ bool TokenMayHoldKey(PK11SlotInfo* pSlot, CERTCertificate* pCert)
             PK11_FindPrivateKeyFromCert(pSlot, pCert, nullptr));
         return pKey != nullptr;
     }
+    // The certificate database itself also keeps other people's and
+    // authorities' certificates, and pairs its own with their keys: no
+    // guessing there.
+    if (PK11_IsInternal(pSlot))
+        return false;
     return !CERT_IsCACert(pCert, nullptr);
 }
 

@@ -66,8 +66,8 @@ using HCRYPTHASH = std::unique_ptr<CryptHash>;
 // Whether the token may hold the certificate's private key, found out
 // without a login: NSS has paired the certificate with a key object it can
 // see, or the token is logged in and holds a key with the certificate's
-// CKA_ID, or the token hides its keys until login and the certificate is not
-// a certificate authority's. Many smart cards and USB tokens show no key
+// CKA_ID, or the token (a device, not NSS's own database) hides its keys
+// until login and the certificate is not a certificate authority's. Many smart cards and USB tokens show no key
 // object at all, public or private, before login.
 bool TokenMayHoldKey(PK11SlotInfo* pSlot, CERTCertificate* pCert);
 

@@ -338,6 +338,21 @@ TEST_F(HostSigning, ATokenThatHidesItsKeysUntilLoginStillOffersItsCertificates)
         EXPECT_EQ(host.Finish(), 0);
     }
 
+    // NSS's own database keeps other people's certificates too: protected by
+    // a password, it still offers only those it pairs with a key.
+    const std::string passwordHome = Path("password-home");
+    ASSERT_EQ(RunShell("rm -rf '" + passwordHome + "' && cp -r '" + FixtureStore::Get().Dir() + "/home' '" +
+                       passwordHome + "' && echo > '" + Path("old.pw") + "' && echo secret > '" + Path("new.pw") +
+                       "' && certutil -W -d 'sql:" + passwordHome + "/.pki/nssdb' -f '" + Path("old.pw") + "' -@ '" +
+                       Path("new.pw") + "' > /dev/null 2>&1"),
+              0);
+    HostOptions protectedDb = Options();
+    protectedDb.env["HOME"] = passwordHome;
+    Host database(protectedDb);
+    EXPECT_EQ(database.Call("SelectSignCertificate", {"Nokey Only", ""}).errorcode, kNoCertificate);
+    EXPECT_EQ(database.Call("SelectSignCertificate", {"Alice Signer", ""}).result, kAlice);
+    EXPECT_EQ(database.Finish(), 0);
+
     // A token that turns out, after the login, to hold no key for the
     // certificate.
     options.env["SOFTHSM2_CONF"] =
