@@ -447,6 +447,8 @@ TEST_F(HostSigning, ACardTakenOutAndPutBackAsksForItsPinAgainAndIsLoggedOutAtThe
     WriteFileBytes(control, "out\n");
     letNssLookAgain();
     EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, kCardRemoved);
+    EXPECT_EQ(host.Describe(),
+              "The smart card has been removed, so that further communication is not possible.\r\n\n(0x80100069)");
     EXPECT_EQ(PinPrompts(), 1u);
 
     // Back in: logged out by the removal, so the PIN is asked again, and the
