@@ -1,7 +1,7 @@
 // The selection of the signing certificate, inside the crypto module: the
 // user's store, the filters, and the choice among the candidates.
 #include "CryptoModule.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/CertificateProperties.h"
 #include "kernel/platform/LastError.h"
 #include "ui/DialogLauncher.h"

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "CryptoModule.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/CryptoProvider.h"
 #include "kernel/platform/LastError.h"
 #include "kernel/platform/ResourceModule.h"

@@ -2,7 +2,8 @@
 // kernel and keeps it to itself; it joins the host's trace provider and
 // resources when it is loaded.
 #include "CryptoModule.h"
-#include "host/TraceProvider.h"
+#include "trace/TraceProvider.h"
+#include "kernel/platform/ModuleLoader.h"
 #include "kernel/platform/ResourceModule.h"
 
 HRESULT ModuleSelectCertificate(const CertFilter& filter, CertContextRef& pChosen, std::u16string& wstrSubject);
@@ -14,7 +15,7 @@ HRESULT ModuleMeasureSignature(const CertContextRef& pCert, const char16_t* pwsz
 extern "C" __attribute__((visibility("default"))) const TesseraCryptoModule* tessera_crypto_module()
 {
     static const TesseraCryptoModule s_module = [] {
-        InitTracing();
+        InitTracing(LoadTesseraModule);
         g_hInstance = GetModuleHandleW(nullptr);
         return TesseraCryptoModule{sizeof(TesseraCryptoModule), ModuleSelectCertificate, ModuleSignMessage,
                                    ModuleMeasureSignature};

@@ -1,7 +1,5 @@
 #include "CryptoModule.h"
 
-#include <dlfcn.h>
-
 #include "kernel/platform/LastError.h"
 #include "kernel/platform/ModuleLoader.h"
 
@@ -14,7 +12,7 @@ const TesseraCryptoModule* LoadCryptoModule()
     static const TesseraCryptoModule* s_pModule = [] {
         using GetModuleFn = const TesseraCryptoModule* (*)();
         void* hModule = LoadTesseraModule(TESSERA_CRYPTO_MODULE);
-        auto pfnGet = hModule != nullptr ? reinterpret_cast<GetModuleFn>(dlsym(hModule, TESSERA_CRYPTO_ENTRY)) : nullptr;
+        auto pfnGet = reinterpret_cast<GetModuleFn>(GetModuleSymbol(hModule, TESSERA_CRYPTO_ENTRY));
         const TesseraCryptoModule* pModule = pfnGet != nullptr ? pfnGet() : nullptr;
         return pModule != nullptr && pModule->cbSize >= sizeof(TesseraCryptoModule) ? pModule : nullptr;
     }();

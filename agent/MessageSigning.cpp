@@ -1,6 +1,6 @@
 // Signing with the selected certificate, inside the crypto module.
 #include "CryptoModule.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/Encodings.h"
 #include "kernel/HashAndSign.h"
 #include "kernel/Pkcs7Encoder.h"

@@ -1,32 +1,19 @@
 #include "IOStream.h"
 
-#include <fcntl.h>
-
 #include <cstring>
 
-#include "TraceHelper.h"
+#include "kernel/platform/StandardStreams.h"
+#include "trace/TraceHelper.h"
 
 #define TRACE_MODULE "IOStream"
 
 namespace {
-
-constexpr int O_BINARY_MODE = 0x8000;
 
 FILE* g_pInput = nullptr;
 FILE* g_pOutput = nullptr;
 
 FILE* InputStream() { return g_pInput != nullptr ? g_pInput : stdin; }
 FILE* OutputStream() { return g_pOutput != nullptr ? g_pOutput : stdout; }
-
-// POSIX streams carry bytes unchanged already, so switching a stream to
-// binary mode only has to confirm that its descriptor is open. Returns the
-// previous mode, or -1.
-int SetStreamMode(int fd, int nMode)
-{
-    if (fcntl(fd, F_GETFD) == -1)
-        return -1;
-    return nMode;
-}
 
 } // namespace
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "TraceHelper.h"
+#include "trace/TraceHelper.h"
 
 #define TRACE_MODULE "JSONUtility"
 

@@ -5,8 +5,9 @@
 
 #include "IOStream.h"
 #include "JSONUtility.h"
-#include "TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "agent/CryptoAgent.h"
+#include "kernel/platform/ModuleLoader.h"
 #include "kernel/platform/ResourceModule.h"
 #include "kernel/platform/StandardStreams.h"
 #include "nmMessageSigning.h"
@@ -138,7 +139,7 @@ int wmain()
     // browser, whatever a driver writes to its standard output.
     if (FILE* pFrames = TakeStandardOutputForFrames())
         BindNativeMessagingStreams(nullptr, pFrames);
-    InitTracing();
+    InitTracing(LoadTesseraModule);
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidTesseraHost, 10);
 
     const HRESULT nExitStatus = StartAndServe();

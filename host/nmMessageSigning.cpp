@@ -5,7 +5,7 @@
 
 #include "IOStream.h"
 #include "TesseraHost.h"
-#include "TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "agent/CryptoAgent.h"
 #include "kernel/Encodings.h"
 

@@ -5,7 +5,7 @@
 
 #include "CertificateProperties.h"
 #include "HashAndSign.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/CertName.h"
 #include "kernel/platform/LastError.h"
 #include "kernel/platform/CryptoProvider.h"

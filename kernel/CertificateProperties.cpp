@@ -4,7 +4,7 @@
 
 #include "Encodings.h"
 #include "HashAndSign.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/CertName.h"
 #include "kernel/platform/CryptoProvider.h"
 

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "HashAndSign.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/StructureEncoder.h"
 
 namespace {

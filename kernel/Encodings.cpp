@@ -3,7 +3,7 @@
 #include <new>
 #include <utility>
 
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/TextConversion.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "Encodings.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/LastError.h"
 
 namespace {

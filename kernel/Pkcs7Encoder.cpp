@@ -1,20 +1,15 @@
 #include "Pkcs7Encoder.h"
 
-#include <fcntl.h>
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <new>
 
 #include "DerEncoder.h"
 #include "Encodings.h"
 #include "HashAndSign.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/CertFields.h"
 #include "kernel/platform/LastError.h"
+#include "kernel/platform/ReadableFile.h"
 #include "kernel/platform/StructureEncoder.h"
-#include "kernel/platform/TextConversion.h"
 
 namespace {
 
@@ -39,28 +34,22 @@ HRESULT ReadContentFile(const char16_t* pwszFilePath, std::vector<uint8_t>& vtrC
 {
     if (pwszFilePath == nullptr)
         return Fail(u"CreateFile", E_POINTER);
-    const std::string strPath = ConvertUtf16ToUtf8(pwszFilePath);
-    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return Fail(u"CreateFile", KernelStatusFromError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED));
-    struct stat st {};
-    HRESULT hr = KVRA_OK;
-    if (fstat(fd, &st) != 0 || st.st_size > 0xFFFFFFFFLL) {
-        hr = Fail(u"GetFileSizeEx", E_FAIL);
-    } else {
-        try {
-            vtrContent.assign(static_cast<size_t>(st.st_size), 0);
-            const ssize_t nRead = vtrContent.empty() ? 0 : read(fd, vtrContent.data(), vtrContent.size());
-            if (nRead < 0)
-                hr = Fail(u"ReadFile", E_FAIL);
-            else
-                vtrContent.resize(static_cast<size_t>(nRead));
-        } catch (const std::bad_alloc&) {
-            hr = Fail(u"New Memory", E_OUTOFMEMORY);
-        }
+    const std::unique_ptr<ReadableFile> pFile = ReadableFile::Open(pwszFilePath);
+    if (!pFile)
+        return Fail(u"CreateFile", KernelStatusFromError(GetLastError()));
+    uint64_t cbSize = 0;
+    if (!pFile->GetSize(cbSize) || cbSize > 0xFFFFFFFFull)
+        return Fail(u"GetFileSizeEx", E_FAIL);
+    try {
+        vtrContent.assign(static_cast<size_t>(cbSize), 0);
+    } catch (const std::bad_alloc&) {
+        return Fail(u"New Memory", E_OUTOFMEMORY);
     }
-    close(fd);
-    return hr;
+    size_t cbRead = 0;
+    if (!pFile->Read(vtrContent.data(), vtrContent.size(), cbRead))
+        return Fail(u"ReadFile", E_FAIL);
+    vtrContent.resize(cbRead);
+    return KVRA_OK;
 }
 
 // AlgorithmIdentifier { digest OID, NULL }: the attribute encoding

@@ -13,7 +13,7 @@
 
 #include "CertificateViewer.h"
 #include "FoundationLibrary.h"
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 
 #define TRACE_WMODULE u"CertificateListCtrl"
 

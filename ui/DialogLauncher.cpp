@@ -1,8 +1,6 @@
 #include "DialogLauncher.h"
 
-#include <dlfcn.h>
-
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/LastError.h"
 #include "kernel/platform/ModuleLoader.h"
 
@@ -15,8 +13,7 @@ RunSelectCertificateDialogFn FindDialogEntry()
 {
     static RunSelectCertificateDialogFn s_pfnEntry = [] {
         void* hModule = LoadTesseraModule(TESSERA_UI_MODULE);
-        return hModule != nullptr ? reinterpret_cast<RunSelectCertificateDialogFn>(dlsym(hModule, TESSERA_UI_ENTRY))
-                                  : nullptr;
+        return reinterpret_cast<RunSelectCertificateDialogFn>(GetModuleSymbol(hModule, TESSERA_UI_ENTRY));
     }();
     return s_pfnEntry;
 }

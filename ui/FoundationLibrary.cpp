@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/LastError.h"
 
 #define TRACE_WMODULE u"FoundationLibrary"

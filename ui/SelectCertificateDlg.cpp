@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/CertificateFilters.h"
 #include "kernel/CertificateProperties.h"
 #include "kernel/Encodings.h"

@@ -15,7 +15,8 @@
 #include <string>
 
 #include "SelectCertificateDlg.h"
-#include "host/TraceHelper.h"
+#include "kernel/platform/ModuleLoader.h"
+#include "trace/TraceHelper.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ tessera_ui_run_select_certificate_dialog(const SelectCertificateDlgParams* pPara
                                          CertContextRef* ppCertificate)
 {
     // The module's tracing joins the host's provider, if it has one.
-    InitTracing();
+    InitTracing(LoadTesseraModule);
     TraceHelper traceHelper("RunSelectCertificateDialog");
     const bool bOwnApplication = QCoreApplication::instance() == nullptr;
     if (bOwnApplication && !IsDisplayAvailable())

@@ -20,3 +20,8 @@ void* LoadTesseraModule(const char* pszFileName)
     }
     return dlopen((std::string(TESSERA_MODULE_DIR "/") + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
+
+void* GetModuleSymbol(void* hModule, const char* pszSymbol)
+{
+    return hModule != nullptr ? dlsym(hModule, pszSymbol) : nullptr;
+}

@@ -7,3 +7,7 @@
 // its prefix now is), then from the library directory it was built for.
 // Returns the dlopen handle, or null.
 void* LoadTesseraModule(const char* pszFileName);
+
+// The address of a symbol that a loaded module exports, or null: the
+// platform's GetProcAddress.
+void* GetModuleSymbol(void* hModule, const char* pszSymbol);

@@ -40,3 +40,10 @@ FILE* TakeStandardOutputForFrames()
     }
     return pFrames;
 }
+
+int SetStreamMode(int fd, int nMode)
+{
+    if (fcntl(fd, F_GETFD) == -1)
+        return -1;
+    return nMode;
+}

@@ -3,6 +3,15 @@
 
 #include <cstdio>
 
+// The runtime's translation mode for binary data.
+constexpr int O_BINARY_MODE = 0x8000;
+
+// Sets the translation mode of an open descriptor, as the runtime's
+// _setmode: returns the mode it had, or -1 when the descriptor is not open.
+// POSIX streams carry bytes unchanged already, so only the descriptor is
+// checked.
+int SetStreamMode(int fd, int nMode);
+
 // Moves the frame channel off the standard output: the pipe that fd 1
 // holds gets a private descriptor of its own (not inherited by programs the
 // host starts), and fd 1 and fd 2 then point at the null device. Libraries

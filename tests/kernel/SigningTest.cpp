@@ -280,6 +280,35 @@ TEST_F(KernelSigning, SignedDataIsMeasuredExactlyWithoutTheKey)
     EXPECT_EQ(MeasureSignData(3, s_alice[0], 0x8005, true, size), NTE_BAD_ALGID);
 }
 
+TEST_F(KernelSigning, ContentTakenFromAFileIsEmbeddedAsItsBytes)
+{
+    // Any signature bytes do: the structure is compared, not verified.
+    const std::vector<uint8_t> vtrSignature(256, 0x5A);
+    const char kContent[] = "file content\n\0with a NUL";
+    const std::string content(kContent, sizeof kContent - 1);
+    WriteFileBytes(Path("content-file.bin"), content);
+    const std::u16string wstrFile = ConvertUtf8ToUtf16(Path("content-file.bin"));
+    auto encapsulate = [&](const uint8_t* pbContent, uint32_t cbContent, const char16_t* pwszFile, bool bFromFile,
+                           std::u16string& text) {
+        return EncapsulatePKCS7(pbContent, cbContent, pwszFile, bFromFile, true, s_alice[0], "2.16.840.1.101.3.4.2.1",
+                                "1.2.840.113549.1.1.11", vtrSignature.data(), 256, 0, text, nullptr);
+    };
+    std::u16string fromMemory, fromFile;
+    ASSERT_EQ(encapsulate(reinterpret_cast<const uint8_t*>(content.data()), static_cast<uint32_t>(content.size()),
+                          nullptr, false, fromMemory),
+              KVRA_OK);
+    ASSERT_EQ(encapsulate(nullptr, 0, wstrFile.c_str(), true, fromFile), KVRA_OK);
+    EXPECT_EQ(fromFile, fromMemory);
+
+    // A missing file is the platform's "file not found"; a directory cannot
+    // be read.
+    const std::u16string wstrMissing = ConvertUtf8ToUtf16(Path("no-such-file"));
+    const std::u16string wstrDirectory = ConvertUtf8ToUtf16(FixtureStore::Get().Dir());
+    std::u16string unused;
+    EXPECT_EQ(encapsulate(nullptr, 0, wstrMissing.c_str(), true, unused), MakeStatus(0x80070002));
+    EXPECT_EQ(encapsulate(nullptr, 0, wstrDirectory.c_str(), true, unused), E_FAIL);
+}
+
 TEST_F(KernelSigning, ABlockedPinIsReportedWithoutAPrompt)
 {
     // The fixture module shows SoftHSM's token as "Locked Token", whose user

@@ -18,8 +18,9 @@
 #include <string>
 #include <thread>
 
-#include "host/TraceHelper.h"
+#include "trace/TraceHelper.h"
 #include "kernel/platform/LastError.h"
+#include "kernel/platform/ModuleLoader.h"
 #include "tests/support/HostProcess.h"
 
 using namespace tessera::test;
@@ -264,7 +265,7 @@ TEST_F(TraceSession, ScopesLeaveTheLastErrorAsTheTracedCodeSetIt)
 
     // Wait for the daemon to register the provider, however busy the machine.
     setenv("LTTNG_UST_REGISTER_TIMEOUT", "5000", 1);
-    InitTracing();
+    InitTracing(LoadTesseraModule);
     ASSERT_TRUE(TraceIsEnabled(TRACE_FLAG_ENTRY_EXIT));
     EXPECT_FALSE(TraceIsEnabled(TRACE_FLAG_INFO));
     SetLastError(1234);

@@ -10,8 +10,6 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/platform/LastError.h"
-#include "kernel/platform/ModuleLoader.h"
 #include "lttng/TesseraLttngProvider.h"
 
 namespace {
@@ -62,13 +60,11 @@ void Emit(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumber, const TraceA
         return;
     // Recording must not disturb what the traced code is about to read.
     const int nSavedErrno = errno;
-    const uint32_t dwSavedLastError = GetLastError();
     const TraceArg none{nullptr, 0};
     const TraceArg& a0 = nArgs > 0 ? pArgs[0] : none;
     const TraceArg& a1 = nArgs > 1 ? pArgs[1] : none;
     pfnEmit(static_cast<unsigned>(std::countr_zero(dwFlag)), guid.bytes, nNumber, static_cast<uint8_t>(nArgs),
             a0.pData, a0.cbData, a1.pData, a1.cbData);
-    SetLastError(dwSavedLastError);
     errno = nSavedErrno;
 }
 
@@ -107,14 +103,14 @@ bool IsLttngSessionDaemonRunning()
     return IsSocketListening(std::string("/var/run/lttng/") + kAppSocketName);
 }
 
-void InitTracing()
+void InitTracing(TraceModuleLoader pfnLoadModule)
 {
     if (g_TraceControl.pRegistration == nullptr) {
         if (!IsLttngSessionDaemonRunning())
             return;
         const int nSavedErrno = errno;
         setenv("LTTNG_UST_REGISTER_TIMEOUT", kRegisterTimeoutMs, 0);
-        if (void* hLibrary = LoadTesseraModule(kProviderLibrary)) {
+        if (void* hLibrary = pfnLoadModule != nullptr ? pfnLoadModule(kProviderLibrary) : nullptr) {
             using GetProviderFn = const tessera_lttng_provider* (*)();
             auto pfnGet = reinterpret_cast<GetProviderFn>(dlsym(hLibrary, TESSERA_LTTNG_PROVIDER_SYMBOL));
             const tessera_lttng_provider* pProvider = pfnGet != nullptr ? pfnGet() : nullptr;

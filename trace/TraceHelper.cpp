@@ -2,9 +2,32 @@
 
 #include <cstdio>
 
-#include "kernel/platform/WideFormat.h"
-
 namespace {
+
+// A wide line of at most TRACE_LINE_CCH - 1 characters: what does not fit is
+// cut, and a null text adds nothing.
+class WideLine {
+public:
+    WideLine& operator<<(const char16_t* pwsz)
+    {
+        for (; pwsz != nullptr && *pwsz != u'\0' && m_nLength + 1 < TRACE_LINE_CCH; ++pwsz)
+            m_wszLine[m_nLength++] = *pwsz;
+        return *this;
+    }
+    WideLine& operator<<(int n)
+    {
+        char szNumber[16];
+        std::snprintf(szNumber, sizeof szNumber, "%d", n);
+        for (const char* p = szNumber; *p != '\0' && m_nLength + 1 < TRACE_LINE_CCH; ++p)
+            m_wszLine[m_nLength++] = static_cast<char16_t>(*p);
+        return *this;
+    }
+    const char16_t* Text() const { return m_wszLine; }
+
+private:
+    char16_t m_wszLine[TRACE_LINE_CCH] = {};
+    int m_nLength = 0;
+};
 
 void SendWideLine(const char16_t* pwszLine, int32_t nStatus)
 {
@@ -52,9 +75,9 @@ void TraceWideLineOk(const char16_t* pwszFunc, const char16_t* pwszStep)
 {
     if (!TraceIsEnabled(TRACE_FLAG_INFO))
         return;
-    char16_t wszLine[TRACE_LINE_CCH] = {};
-    FormatWide(wszLine, TRACE_LINE_CCH, u"%ws - %ws", pwszFunc, pwszStep);
-    SendWideLine(wszLine, 0);
+    WideLine line;
+    line << pwszFunc << u" - " << pwszStep;
+    SendWideLine(line.Text(), 0);
 }
 
 void TraceWideLineFailed(const char16_t* pwszModule, int nLine, const char16_t* pwszFunc, const char16_t* pwszStep,
@@ -62,10 +85,10 @@ void TraceWideLineFailed(const char16_t* pwszModule, int nLine, const char16_t* 
 {
     if (!TraceIsEnabled(nStatus < 0 ? TRACE_FLAG_WIDE_FAILURE : TRACE_FLAG_INFO))
         return;
-    char16_t wszLine[TRACE_LINE_CCH] = {};
-    FormatWide(wszLine, TRACE_LINE_CCH, u"[%ws(%d):] %ws - %ws [Reason:%ws]", pwszModule, nLine, pwszFunc, pwszStep,
-               pwszReason);
-    SendWideLine(wszLine, nStatus);
+    WideLine line;
+    line << u"[" << pwszModule << u"(" << nLine << u"):] " << pwszFunc << u" - " << pwszStep << u" [Reason:" << pwszReason
+         << u"]";
+    SendWideLine(line.Text(), nStatus);
 }
 
 void TraceWideStatus(const char16_t* pwszText, int32_t nStatus)

@@ -84,11 +84,16 @@ inline void TraceMessage(uint32_t dwFlag, const TraceGuid& guid, uint16_t nNumbe
     }
 }
 
+// Loads one of Tessera's own module files by name and returns its handle, or
+// null. Tracing stands below every other part of Tessera, so the caller
+// passes in how modules are found.
+using TraceModuleLoader = void* (*)(const char* pszFileName);
+
 // Starts the provider: when an LTTng session daemon is running, loads the
-// provider library (which registers the events with the daemon and picks up
-// the sessions that already exist). Without a daemon nothing is loaded and
-// every class stays off. Never fails.
-void InitTracing();
+// provider library with pfnLoadModule (the library registers the events with
+// the daemon and picks up the sessions that already exist). Without a daemon
+// nothing is loaded and every class stays off. Never fails.
+void InitTracing(TraceModuleLoader pfnLoadModule);
 
 // Stops the provider: every class is off from here on.
 void CleanupTracing();
