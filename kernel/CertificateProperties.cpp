@@ -18,9 +18,9 @@ void SetSize(uint32_t* pdwSize, size_t nSize)
         *pdwSize = static_cast<uint32_t>(nSize);
 }
 
-HRESULT NameToString(const X509_NAME* pName, uint32_t dwStrType, std::u16string* pwstrName, uint32_t* pdwSize)
+HRESULT NameToString(const CERT_NAME_BLOB& name, uint32_t dwStrType, std::u16string* pwstrName, uint32_t* pdwSize)
 {
-    const uint32_t cchName = CertNameToStrW(pName, dwStrType, nullptr, 0);
+    const uint32_t cchName = CertNameToStrW(X509_ASN_ENCODING, &name, dwStrType, nullptr, 0);
     if (cchName == 0) {
         const HRESULT hr = LastErrorStatus();
         TraceWideStatus(u"CertNameToStr", hr);
@@ -33,7 +33,7 @@ HRESULT NameToString(const X509_NAME* pName, uint32_t dwStrType, std::u16string*
         TraceWideStatus(u"Dispatch memory failed.", E_OUTOFMEMORY);
         return E_OUTOFMEMORY;
     }
-    const uint32_t cchWritten = CertNameToStrW(pName, dwStrType, wstrName.data(), cchName);
+    const uint32_t cchWritten = CertNameToStrW(X509_ASN_ENCODING, &name, dwStrType, wstrName.data(), cchName);
     wstrName.resize(cchWritten > 0 ? cchWritten - 1 : 0);
     if (pwstrName != nullptr)
         *pwstrName = std::move(wstrName);
@@ -79,7 +79,7 @@ HRESULT GetCertSubject(const CertContextRef& pCert, std::u16string* pwstrSubject
     TRACE_SCOPE();
     if (!pCert)
         return E_POINTER;
-    return NameToString(X509_get_subject_name(pCert->pX509.get()), dwStrType | kNameFlags, pwstrSubject, pdwSize);
+    return NameToString(GetSubjectNameBlob(*pCert), dwStrType | kNameFlags, pwstrSubject, pdwSize);
 }
 
 HRESULT GetCertIssuer(const CertContextRef& pCert, std::u16string* pwstrIssuer, uint32_t* pdwSize)
@@ -87,7 +87,7 @@ HRESULT GetCertIssuer(const CertContextRef& pCert, std::u16string* pwstrIssuer, 
     TRACE_SCOPE();
     if (!pCert)
         return E_POINTER;
-    return NameToString(X509_get_issuer_name(pCert->pX509.get()), CERT_X500_NAME_STR | kNameFlags, pwstrIssuer,
+    return NameToString(GetIssuerNameBlob(*pCert), CERT_X500_NAME_STR | kNameFlags, pwstrIssuer,
                         pdwSize);
 }
 

@@ -104,21 +104,19 @@ HRESULT BuildContentInfo(const uint8_t* pbContent, uint32_t cbContent, bool bInc
 
     // certificates: [0] { the signing certificate }
     std::vector<uint8_t> vtrCertificates;
-    hr = ASN1Encode(0xA0, pCert->vtrEncoded.data(), static_cast<uint32_t>(pCert->vtrEncoded.size()),
-                    vtrCertificates);
+    const CRYPT_DATA_BLOB certificate = GetEncodedCertificate(*pCert);
+    hr = ASN1Encode(0xA0, certificate.pbData, certificate.cbData, vtrCertificates);
     if (FAILED(hr))
         return Fail(u"ASN1Encode-certificates", hr);
 
     // signerInfos: SET { SignerInfo }
-    const X509_NAME* pIssuer = X509_get_issuer_name(pCert->pX509.get());
-    const unsigned char* pbIssuer = nullptr;
-    size_t cbIssuer = 0;
-    if (X509_NAME_get0_der(const_cast<X509_NAME*>(pIssuer), &pbIssuer, &cbIssuer) != 1)
+    const CERT_NAME_BLOB issuer = GetIssuerNameBlob(*pCert);
+    if (issuer.pbData == nullptr)
         return Fail(u"X509_NAME_get0_der", E_FAIL);
     const std::vector<uint8_t> vtrSerial = GetSerialNumberBytes(*pCert);
     CMSG_SIGNER_INFO signer{};
     signer.dwVersion = 1;
-    signer.Issuer = CRYPT_DATA_BLOB{static_cast<uint32_t>(cbIssuer), pbIssuer};
+    signer.Issuer = issuer;
     signer.SerialNumber = Blob(vtrSerial);
     signer.HashAlgorithm.pszObjId = strDigestOid.c_str();
     signer.HashEncryptionAlgorithm.pszObjId = strSignatureOid.c_str();

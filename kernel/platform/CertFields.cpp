@@ -128,3 +128,31 @@ FILETIME GetSystemTimeAsFileTime()
     return static_cast<FILETIME>((static_cast<int64_t>(ts.tv_sec) + kEpochDifference) * kTicksPerSecond +
                                  ts.tv_nsec / 100);
 }
+
+namespace {
+
+CERT_NAME_BLOB NameBlob(const X509_NAME* pName)
+{
+    const unsigned char* pbName = nullptr;
+    size_t cbName = 0;
+    if (pName == nullptr || X509_NAME_get0_der(const_cast<X509_NAME*>(pName), &pbName, &cbName) != 1)
+        return CERT_NAME_BLOB{0, nullptr};
+    return CERT_NAME_BLOB{static_cast<uint32_t>(cbName), pbName};
+}
+
+} // namespace
+
+CERT_NAME_BLOB GetSubjectNameBlob(const CERT_CONTEXT& cert)
+{
+    return NameBlob(X509_get_subject_name(cert.pX509.get()));
+}
+
+CERT_NAME_BLOB GetIssuerNameBlob(const CERT_CONTEXT& cert)
+{
+    return NameBlob(X509_get_issuer_name(cert.pX509.get()));
+}
+
+CRYPT_DATA_BLOB GetEncodedCertificate(const CERT_CONTEXT& cert)
+{
+    return CRYPT_DATA_BLOB{static_cast<uint32_t>(cert.vtrEncoded.size()), cert.vtrEncoded.data()};
+}

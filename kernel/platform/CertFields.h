@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CertContext.h"
+#include "StructureEncoder.h"
 
 // The platform's calendar record (16 bytes), in UTC.
 struct SYSTEMTIME {
@@ -28,6 +29,16 @@ using FILETIME = uint64_t;
 // The serial number's DER content bytes, least significant first, as the
 // platform holds them (a leading 00 sign byte included).
 std::vector<uint8_t> GetSerialNumberBytes(const CERT_CONTEXT& cert);
+
+// The certificate's DER encoding; valid for as long as the certificate is
+// held.
+CRYPT_DATA_BLOB GetEncodedCertificate(const CERT_CONTEXT& cert);
+
+// The subject's and the issuer's encoded names (DER), as the certificate
+// holds them; valid for as long as the certificate is held. An empty blob
+// when the name cannot be encoded.
+CERT_NAME_BLOB GetSubjectNameBlob(const CERT_CONTEXT& cert);
+CERT_NAME_BLOB GetIssuerNameBlob(const CERT_CONTEXT& cert);
 
 // The first byte of the key-usage bit string. False when the certificate
 // has no key-usage extension.

@@ -2,7 +2,9 @@
 
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
+#include <openssl/x509.h>
 
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -14,6 +16,10 @@ namespace {
 
 constexpr uint32_t kOutOfMemory = 0x8007000E;
 constexpr uint32_t kBadEncoding = 0x8009310B;
+
+struct X509NameDeleter {
+    void operator()(X509_NAME* p) const { X509_NAME_free(p); }
+};
 
 struct AttributeKey {
     const char* pszOid;
@@ -98,8 +104,13 @@ bool FormatName(const X509_NAME* pName, uint32_t dwStrType, std::string& strOut)
 
 } // namespace
 
-uint32_t CertNameToStrW(const X509_NAME* pName, uint32_t dwStrType, char16_t* psz, uint32_t csz)
+uint32_t CertNameToStrW(uint32_t /*dwCertEncodingType*/, const CERT_NAME_BLOB* pNameBlob, uint32_t dwStrType,
+                        char16_t* psz, uint32_t csz)
 {
+    const unsigned char* pbName = pNameBlob != nullptr ? pNameBlob->pbData : nullptr;
+    const std::unique_ptr<X509_NAME, X509NameDeleter> pParsed(
+        pbName != nullptr ? d2i_X509_NAME(nullptr, &pbName, static_cast<long>(pNameBlob->cbData)) : nullptr);
+    const X509_NAME* pName = pParsed.get();
     if (pName == nullptr) {
         SetLastError(kBadEncoding);
         return 0;

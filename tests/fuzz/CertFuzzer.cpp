@@ -148,24 +148,25 @@ void ExpectDropped(const CertFilter& filter, const CertContextRef& pCert)
 
 // Every form of the name: the sizes agree, the written text ends in its NUL,
 // and a buffer too short for it gets a NUL-terminated prefix.
-void CheckNameForms(const X509_NAME* pName, FuzzedDataProvider& fdp)
+void CheckNameForms(const CERT_NAME_BLOB& name, FuzzedDataProvider& fdp)
 {
+    const CERT_NAME_BLOB* pName = &name;
     static constexpr uint32_t kForms[] = {CERT_SIMPLE_NAME_STR, CERT_X500_NAME_STR};
     static constexpr uint32_t kFlags[] = {0, CERT_NAME_STR_REVERSE_FLAG, CERT_NAME_STR_NO_QUOTING_FLAG,
                                           CERT_NAME_STR_REVERSE_FLAG | CERT_NAME_STR_NO_QUOTING_FLAG};
     for (const uint32_t dwForm : kForms) {
         for (const uint32_t dwFlags : kFlags) {
             const uint32_t dwStrType = dwForm | dwFlags;
-            const uint32_t cchNeeded = CertNameToStrW(pName, dwStrType, nullptr, 0);
+            const uint32_t cchNeeded = CertNameToStrW(X509_ASN_ENCODING, pName, dwStrType, nullptr, 0);
             if (cchNeeded == 0)
                 continue; // a value that cannot be read: the failure is the answer
             std::vector<char16_t> vtrWhole(cchNeeded); // exactly the size asked for
-            CHECK(CertNameToStrW(pName, dwStrType, vtrWhole.data(), cchNeeded) == cchNeeded);
+            CHECK(CertNameToStrW(X509_ASN_ENCODING, pName, dwStrType, vtrWhole.data(), cchNeeded) == cchNeeded);
             CHECK(vtrWhole.back() == u'\0');
 
             const uint32_t cchShort = fdp.ConsumeIntegralInRange<uint32_t>(1, cchNeeded);
             std::vector<char16_t> vtrShort(cchShort);
-            CHECK(CertNameToStrW(pName, dwStrType, vtrShort.data(), cchShort) == cchShort);
+            CHECK(CertNameToStrW(X509_ASN_ENCODING, pName, dwStrType, vtrShort.data(), cchShort) == cchShort);
             CHECK(vtrShort.back() == u'\0');
             CHECK(std::equal(vtrShort.begin(), vtrShort.end() - 1, vtrWhole.begin()));
         }
@@ -588,8 +589,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!pCert)
         return 0;
 
-    CheckNameForms(X509_get_subject_name(pCert->pX509.get()), fdp);
-    CheckNameForms(X509_get_issuer_name(pCert->pX509.get()), fdp);
+    CheckNameForms(GetSubjectNameBlob(*pCert), fdp);
+    CheckNameForms(GetIssuerNameBlob(*pCert), fdp);
     const Properties props = QueryAll(pCert, fdp);
     CheckOwnCriteria(pCert, props, fdp);
     CheckInputCriteria(pCert, props, fdp);
