@@ -11,6 +11,7 @@
 #include <openssl/objects.h>
 
 #include "kernel/CertificateProperties.h"
+#include "kernel/platform/CertFields.h"
 #include "kernel/platform/CertName.h"
 #include "kernel/Encodings.h"
 #include "kernel/platform/Language.h"
@@ -87,8 +88,8 @@ CCertificateViewer::CCertificateViewer(const CertContextRef& pCert, QWidget* pPa
     addRow("Valid to:", "有效期到：", DateText(stTo));
     addRow("Key usage:", "密钥用法：", KeyUsageText(pCert, bChinese));
     addRow("Signature algorithm:", "签名算法：", SignatureAlgorithmText(*pCert));
-    const QByteArray der(reinterpret_cast<const char*>(pCert->vtrEncoded.data()),
-                         static_cast<qsizetype>(pCert->vtrEncoded.size()));
+    const CRYPT_DATA_BLOB encoded = GetEncodedCertificate(*pCert);
+    const QByteArray der(reinterpret_cast<const char*>(encoded.pbData), static_cast<qsizetype>(encoded.cbData));
     addRow("SHA-1 fingerprint:", "SHA-1 指纹：", Hex(QCryptographicHash::hash(der, QCryptographicHash::Sha1)));
     addRow("SHA-256 fingerprint:", "SHA-256 指纹：", Hex(QCryptographicHash::hash(der, QCryptographicHash::Sha256)));
 
