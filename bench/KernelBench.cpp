@@ -21,7 +21,8 @@
 
 #include "kernel/CertificateFilters.h"
 #include "kernel/HashAndSign.h"
-#include "kernel/platform/NssSession.h"
+#include "kernel/platform/linux/CryptoProviderData.h"
+#include "kernel/platform/linux/NssSession.h"
 #include "tests/support/FixtureStore.h"
 
 using namespace tessera::test;

@@ -35,6 +35,7 @@
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/CertFields.h"
 #include "kernel/platform/CertName.h"
+#include "kernel/platform/linux/CertContextData.h"
 
 namespace {
 
@@ -585,7 +586,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         SECItem item{siBuffer, const_cast<uint8_t*>(data), static_cast<unsigned int>(cbCert)};
         pNssCert = CERT_NewTempCertificate(CERT_GetDefaultCertDB(), &item, nullptr, PR_FALSE, PR_TRUE);
     }
-    const CertContextRef pCert = CreateCertificateContext(data, cbCert, pNssCert);
+    const CertContextRef pCert = CreateTokenCertificateContext(data, cbCert, pNssCert, nullptr);
     if (!pCert)
         return 0;
 

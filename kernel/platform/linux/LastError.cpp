@@ -1,4 +1,4 @@
-#include "LastError.h"
+#include "kernel/platform/LastError.h"
 
 namespace {
 thread_local uint32_t t_dwLastError = 0;

@@ -1,4 +1,4 @@
-#include "CertName.h"
+#include "kernel/platform/CertName.h"
 
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "LastError.h"
-#include "TextConversion.h"
+#include "kernel/platform/LastError.h"
+#include "kernel/platform/TextConversion.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ModuleLoader.h"
+#include "kernel/platform/ModuleLoader.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -1,9 +1,9 @@
-#include "ResourceModule.h"
+#include "kernel/platform/ResourceModule.h"
 
 #include <algorithm>
 
-#include "Language.h"
-#include "LastError.h"
+#include "kernel/platform/Language.h"
+#include "kernel/platform/LastError.h"
 
 int LoadStringW(HINSTANCE hInstance, uint32_t nId, char16_t* buf, int cchBufferMax)
 {

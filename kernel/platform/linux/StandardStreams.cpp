@@ -1,4 +1,4 @@
-#include "StandardStreams.h"
+#include "kernel/platform/StandardStreams.h"
 
 #include <fcntl.h>
 #include <cstdint>

@@ -1,4 +1,5 @@
-#include "CertFields.h"
+#include "kernel/platform/CertFields.h"
+#include "CertContextData.h"
 
 #include <openssl/asn1.h>
 #include <openssl/evp.h>

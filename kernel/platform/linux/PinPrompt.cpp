@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Language.h"
+#include "kernel/platform/Language.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "CryptoProvider.h"
+#include "CryptoProviderData.h"
 
 #include <openssl/x509.h>
 #include <secerr.h>
@@ -9,7 +9,7 @@
 #include <new>
 #include <string>
 
-#include "LastError.h"
+#include "kernel/platform/LastError.h"
 
 namespace {
 
@@ -131,6 +131,16 @@ std::vector<uint8_t> AsCString(const std::string& str)
 
 } // namespace
 
+void CryptProviderDeleter::operator()(CryptProvider* p) const
+{
+    delete p;
+}
+
+void CryptHashDeleter::operator()(CryptHash* p) const
+{
+    delete p;
+}
+
 bool TokenMayHoldKey(PK11SlotInfo* pSlot, CERTCertificate* pCert)
 {
     if (CERT_IsUserCert(pCert))
@@ -165,7 +175,7 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
         return false;
     }
     try {
-        auto pProv = std::make_unique<CryptProvider>();
+        HCRYPTPROV pProv(new CryptProvider());
         pProv->pCert = pCert;
         pProv->pin.strCertName = DisplayName(*pCert);
         PK11SlotInfo* pSlot = pCert->pSlot ? pCert->pSlot.get() : pNssCert->slot;
@@ -284,7 +294,7 @@ bool CryptCreateHash(CryptProvider& prov, uint32_t dwAlgId, HCRYPTHASH& hHash)
         return false;
     }
     try {
-        auto pHash = std::make_unique<CryptHash>();
+        HCRYPTHASH pHash(new CryptHash());
         pHash->pProvider = &prov;
         pHash->dwAlgId = dwAlgId;
         pHash->pDigest.reset(EVP_MD_CTX_new());

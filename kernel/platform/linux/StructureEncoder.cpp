@@ -1,4 +1,4 @@
-#include "StructureEncoder.h"
+#include "kernel/platform/StructureEncoder.h"
 
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-#include "LastError.h"
+#include "kernel/platform/LastError.h"
 
 namespace {
 

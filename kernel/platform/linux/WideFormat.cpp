@@ -1,4 +1,4 @@
-#include "WideFormat.h"
+#include "kernel/platform/WideFormat.h"
 
 #include <cstdarg>
 #include <cstdint>

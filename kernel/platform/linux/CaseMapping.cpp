@@ -1,4 +1,4 @@
-#include "CaseMapping.h"
+#include "kernel/platform/CaseMapping.h"
 
 #include <locale.h>
 #include <wctype.h>

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "LastError.h"
+#include "kernel/platform/LastError.h"
 #include "PinPrompt.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "TextConversion.h"
+#include "kernel/platform/TextConversion.h"
 
 namespace {
 

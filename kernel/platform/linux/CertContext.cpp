@@ -1,16 +1,16 @@
-#include "CertContext.h"
+#include "CertContextData.h"
 
 #include <new>
 
-#include "LastError.h"
+#include "kernel/platform/LastError.h"
 
 namespace {
 constexpr uint32_t CRYPT_E_ASN1_BADTAG = 0x8009310B;
 constexpr uint32_t E_OUTOFMEMORY_CODE = 0x8007000E;
 }
 
-CertContextRef CreateCertificateContext(const uint8_t* pbEncoded, size_t cbEncoded, CERTCertificate* pNssCert,
-                                        PK11SlotInfo* pSlot)
+CertContextRef CreateTokenCertificateContext(const uint8_t* pbEncoded, size_t cbEncoded, CERTCertificate* pNssCert,
+                                             PK11SlotInfo* pSlot)
 {
     std::unique_ptr<CERTCertificate, CertificateDeleter> pOwned(pNssCert);
     std::unique_ptr<PK11SlotInfo, SlotDeleter> pOwnedSlot(pSlot);
@@ -31,4 +31,9 @@ CertContextRef CreateCertificateContext(const uint8_t* pbEncoded, size_t cbEncod
         SetLastError(E_OUTOFMEMORY_CODE);
         return nullptr;
     }
+}
+
+CertContextRef CreateCertificateContext(const uint8_t* pbEncoded, size_t cbEncoded)
+{
+    return CreateTokenCertificateContext(pbEncoded, cbEncoded, nullptr, nullptr);
 }

@@ -1,4 +1,4 @@
-#include "CertStore.h"
+#include "kernel/platform/CertStore.h"
 
 #include <pk11pub.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <utility>
 
-#include "CryptoProvider.h"
-#include "LastError.h"
+#include "CryptoProviderData.h"
+#include "kernel/platform/LastError.h"
 #include "NssSession.h"
 
 namespace {
@@ -67,7 +67,7 @@ bool AppendUserCertificates(CertStore& store)
             std::vector<uint8_t> vtrDer(pCert->derCert.data, pCert->derCert.data + pCert->derCert.len);
             if (!seen.emplace(strSerial, vtrDer).second)
                 continue;
-            CertContextRef pContext = CreateCertificateContext(vtrDer.data(), vtrDer.size(), CERT_DupCertificate(pCert),
+            CertContextRef pContext = CreateTokenCertificateContext(vtrDer.data(), vtrDer.size(), CERT_DupCertificate(pCert),
                                                                PK11_ReferenceSlot(pSlot));
             if (pContext && !store.AddCertificate(pContext, false))
                 return false;

@@ -1,4 +1,4 @@
-#include "Language.h"
+#include "kernel/platform/Language.h"
 
 #include <cstdlib>
 #include <initializer_list>

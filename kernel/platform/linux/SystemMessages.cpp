@@ -1,7 +1,7 @@
-#include "SystemMessages.h"
+#include "kernel/platform/SystemMessages.h"
 
-#include "Language.h"
-#include "LastError.h"
+#include "kernel/platform/Language.h"
+#include "kernel/platform/LastError.h"
 
 namespace {
 

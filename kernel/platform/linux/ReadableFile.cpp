@@ -1,4 +1,4 @@
-#include "ReadableFile.h"
+#include "kernel/platform/ReadableFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "LastError.h"
-#include "TextConversion.h"
+#include "kernel/platform/LastError.h"
+#include "kernel/platform/TextConversion.h"
 
 ReadableFile::~ReadableFile()
 {

@@ -1,0 +1,40 @@
+// What a certificate is on Linux: its DER encoding, its fields parsed by
+// OpenSSL, and the NSS certificate and token through which its private key
+// is found. For the Linux platform layer and Linux-only tests.
+#pragma once
+
+#include <cert.h>
+#include <openssl/x509.h>
+#include <pk11pub.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "kernel/platform/CertContext.h"
+
+struct CertificateDeleter {
+    void operator()(CERTCertificate* p) const { CERT_DestroyCertificate(p); }
+};
+struct X509Deleter {
+    void operator()(X509* p) const { X509_free(p); }
+};
+struct SlotDeleter {
+    void operator()(PK11SlotInfo* p) const { PK11_FreeSlot(p); }
+};
+
+struct CERT_CONTEXT {
+    std::vector<uint8_t> vtrEncoded;
+    std::unique_ptr<X509, X509Deleter> pX509;
+    std::unique_ptr<CERTCertificate, CertificateDeleter> pNssCert; // may be null
+    // The token the certificate was found on. NSS shares one certificate
+    // object between all tokens that hold the same certificate, so its own
+    // idea of the token may be another one.
+    std::unique_ptr<PK11SlotInfo, SlotDeleter> pSlot; // may be null
+};
+
+// Makes a certificate from its DER encoding and the NSS certificate and the
+// token it came from (whose references it takes over; either may be null).
+// Returns null, with the last error set, when the encoding does not parse.
+CertContextRef CreateTokenCertificateContext(const uint8_t* pbEncoded, size_t cbEncoded, CERTCertificate* pNssCert,
+                                             PK11SlotInfo* pSlot);
