@@ -1,0 +1,18 @@
+# Cross-building for 64-bit Windows with Debian's mingw-w64 (the posix
+# thread model, for std::thread and std::mutex).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(TESSERA_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${TESSERA_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TESSERA_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${TESSERA_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TESSERA_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Tests run the programs under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
