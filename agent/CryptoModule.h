@@ -32,7 +32,7 @@ struct TesseraCryptoModule {
                                    uint32_t dwAlgId, bool bAttached, Base64Size& size);
 };
 
-#define TESSERA_CRYPTO_MODULE "libtessera-crypto.so"
+#define TESSERA_CRYPTO_MODULE "tessera-crypto"
 #define TESSERA_CRYPTO_ENTRY "tessera_crypto_module"
 
 // Loads the module the first time; null, with the last error set, when it

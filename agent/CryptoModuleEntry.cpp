@@ -12,7 +12,7 @@ HRESULT ModuleSignMessage(const CertContextRef& pCert, const char16_t* pwszMessa
 HRESULT ModuleMeasureSignature(const CertContextRef& pCert, const char16_t* pwszMessage, int32_t nSignType,
                                uint32_t dwAlgId, bool bAttached, Base64Size& size);
 
-extern "C" __attribute__((visibility("default"))) const TesseraCryptoModule* tessera_crypto_module()
+TESSERA_MODULE_EXPORT const TesseraCryptoModule* tessera_crypto_module()
 {
     static const TesseraCryptoModule s_module = [] {
         InitTracing(LoadTesseraModule);

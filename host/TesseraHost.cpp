@@ -1,6 +1,5 @@
 #include "TesseraHost.h"
 
-#include <csignal>
 #include <new>
 
 #include "IOStream.h"
@@ -116,7 +115,7 @@ static HRESULT StartAndServe()
 
     // A write to a pipe whose reader has gone must fail quietly, not kill
     // the host: the next read then sees the end of input.
-    std::signal(SIGPIPE, SIG_IGN);
+    LetWritesToAClosedPipeFail();
 
     HRESULT nResult = SetTranslationMode();
     if (KVRA_OK != nResult) {

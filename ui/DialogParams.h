@@ -49,5 +49,5 @@ constexpr int IDCANCEL = 2;
 // dialog cannot be created.
 using RunSelectCertificateDialogFn = int (*)(const SelectCertificateDlgParams* pParams,
                                               int32_t* pnErrorCode, CertContextRef* ppCertificate);
-#define TESSERA_UI_MODULE "libtessera-ui.so"
+#define TESSERA_UI_MODULE "tessera-ui"
 #define TESSERA_UI_ENTRY "tessera_ui_run_select_certificate_dialog"

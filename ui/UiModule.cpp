@@ -78,7 +78,7 @@ void TraceQtMessage(QtMsgType, const QMessageLogContext&, const QString& strMess
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) int
+TESSERA_MODULE_EXPORT int
 tessera_ui_run_select_certificate_dialog(const SelectCertificateDlgParams* pParams, int32_t* pnErrorCode,
                                          CertContextRef* ppCertificate)
 {

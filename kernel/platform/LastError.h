@@ -5,8 +5,14 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// Windows keeps it itself, and its own services set it.
+extern "C" __declspec(dllimport) unsigned long __stdcall GetLastError(void);
+extern "C" __declspec(dllimport) void __stdcall SetLastError(unsigned long dwError);
+#else
 uint32_t GetLastError();
 void SetLastError(uint32_t dwError);
+#endif
 
 // Win32 error numbers that the platform layer reports.
 constexpr uint32_t ERROR_SUCCESS = 0;

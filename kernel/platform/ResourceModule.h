@@ -35,7 +35,14 @@ struct ResourceModule {
     std::span<const ImageResource> images;
 };
 
+#ifdef _WIN32
+// The loaded image's module handle, as Windows declares it: its resources
+// (the string tables) are PE resources.
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+#else
 using HINSTANCE = const ResourceModule*;
+#endif
 
 // The resource set of the running program; a null name asks for the
 // program itself. Defined by the resources library.

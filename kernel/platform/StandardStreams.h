@@ -21,3 +21,8 @@ int SetStreamMode(int fd, int nMode);
 // frames to, or null when standard output is not open (nothing changes
 // then, so the frame layer finds it closed).
 FILE* TakeStandardOutputForFrames();
+
+// Makes a write to a pipe whose reader has gone fail as a write error
+// instead of ending the process (POSIX raises SIGPIPE; Windows already
+// fails the write).
+void LetWritesToAClosedPipeFail();

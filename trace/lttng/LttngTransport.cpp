@@ -29,7 +29,7 @@ struct TraceControlBlock {
 };
 TraceControlBlock g_TraceControl;
 
-constexpr const char* kProviderLibrary = "libtessera-lttng.so";
+constexpr const char* kProviderLibrary = "tessera-lttng";
 // How long the provider library's constructor may wait for the daemon to
 // register it. A hung daemon would otherwise stall start-up for 3 s.
 constexpr const char* kRegisterTimeoutMs = "200";

@@ -5,20 +5,21 @@
 
 #include <string>
 
-void* LoadTesseraModule(const char* pszFileName)
+void* LoadTesseraModule(const char* pszModuleName)
 {
+    const std::string strFileName = std::string("lib") + pszModuleName + ".so";
     char szExe[4096];
     const ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
     if (n > 0) {
         szExe[n] = '\0';
         std::string strPath(szExe);
         strPath.resize(strPath.rfind('/') + 1);
-        if (void* h = dlopen((strPath + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
+        if (void* h = dlopen((strPath + strFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
             return h;
-        if (void* h = dlopen((strPath + TESSERA_MODULE_RELDIR "/" + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
+        if (void* h = dlopen((strPath + TESSERA_MODULE_RELDIR "/" + strFileName).c_str(), RTLD_NOW | RTLD_LOCAL))
             return h;
     }
-    return dlopen((std::string(TESSERA_MODULE_DIR "/") + pszFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+    return dlopen((std::string(TESSERA_MODULE_DIR "/") + strFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void* GetModuleSymbol(void* hModule, const char* pszSymbol)

@@ -1,6 +1,7 @@
 #include "kernel/platform/StandardStreams.h"
 
 #include <fcntl.h>
+#include <csignal>
 #include <cstdint>
 #include <unistd.h>
 
@@ -40,6 +41,8 @@ FILE* TakeStandardOutputForFrames()
     }
     return pFrames;
 }
+
+void LetWritesToAClosedPipeFail() { std::signal(SIGPIPE, SIG_IGN); }
 
 int SetStreamMode(int fd, int nMode)
 {
