@@ -50,6 +50,16 @@ pid_t SpawnHost(const HostOptions& options, int& fdIn, int& fdOut, int* pfdErr)
             setrlimit(RLIMIT_AS, &limit);
         }
         signal(SIGPIPE, SIG_DFL);
+        if (const char* pszWineStore = WineStoreDir()) {
+            // The Windows host under Wine, in the fixture's prefix. Wine's
+            // own diagnostics stay off stderr, which must hold nothing.
+            setenv("WINEPREFIX", (std::string(pszWineStore) + "/prefix").c_str(), 1);
+            setenv("WINEDEBUG", "-all", 1);
+            setenv("WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d", 1);
+            execl(TESSERA_WINE_LOADER, TESSERA_WINE_LOADER, TESSERA_WINDOWS_HOST_PATH, "chrome-extension://test/",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
         execl(HostPath(), HostPath(), "chrome-extension://test/", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -95,6 +105,12 @@ bool ReadExactly(int fd, char* p, size_t n)
 } // namespace
 
 const char* HostPath() { return TESSERA_HOST_PATH; }
+
+const char* WineStoreDir()
+{
+    const char* pszDir = std::getenv("TESSERA_WINE_STORE");
+    return pszDir != nullptr && *pszDir != '\0' ? pszDir : nullptr;
+}
 
 std::string FrameDeclaring(uint32_t nDeclared, const std::string& body)
 {

@@ -64,4 +64,10 @@ private:
 // The path of the built host.
 const char* HostPath();
 
+// The Windows build runs instead, under Wine, when TESSERA_WINE_STORE names
+// a store made by tests/fixtures/make-wine-store: the same tests then check
+// the Windows host. Null for the Linux host.
+const char* WineStoreDir();
+inline bool HostRunsUnderWine() { return WineStoreDir() != nullptr; }
+
 } // namespace tessera::test

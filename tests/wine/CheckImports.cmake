@@ -1,0 +1,30 @@
+# Fails unless each binary imports only DLLs that come with Windows itself:
+# no C or C++ runtime of the compiler's, nothing the user would have to
+# install beside it.
+#   cmake -DOBJDUMP=... -DBINARIES=a.exe;b.dll -P CheckImports.cmake
+set(SYSTEM_DLLS advapi32.dll crypt32.dll kernel32.dll msvcrt.dll user32.dll gdi32.dll ole32.dll
+    oleaut32.dll shlwapi.dll ncrypt.dll bcrypt.dll)
+set(failures "")
+foreach(binary IN LISTS BINARIES)
+  execute_process(COMMAND ${OBJDUMP} -p ${binary} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${binary} failed")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
+  if(names STREQUAL "")
+    message(FATAL_ERROR "${binary}: no imports found; is it a PE file?")
+  endif()
+  foreach(entry IN LISTS names)
+    string(REPLACE "DLL Name: " "" dll "${entry}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" dll)
+    list(FIND SYSTEM_DLLS "${dll}" found)
+    if(found EQUAL -1)
+      string(APPEND failures "\n  ${binary} imports ${dll}")
+    endif()
+  endforeach()
+  message(STATUS "${binary}: ${names}")
+endforeach()
+if(failures)
+  message(FATAL_ERROR "imports of DLLs that Windows does not ship:${failures}")
+endif()
