@@ -1,9 +1,8 @@
 # The Windows binaries, cross-built from the same sources beside the Linux
 # build (in BUILD/windows), so that the test suite can run them under Wine.
-# AUTO builds them when the cross compiler, Wine and the Windows libraries
-# (tools/setup-deps --windows) are there; ON insists on them.
-set(TESSERA_WINDOWS AUTO CACHE STRING "Cross-build the Windows binaries and test them under Wine (ON, OFF, AUTO)")
-set_property(CACHE TESSERA_WINDOWS PROPERTY STRINGS ON OFF AUTO)
+# They need the cross compiler, Wine and the Windows libraries that
+# tools/setup-deps --windows installs.
+option(TESSERA_WINDOWS "Also cross-build the Windows binaries and test them under Wine" OFF)
 set(TESSERA_WINDOWS_DEPS "${PROJECT_SOURCE_DIR}/build-windows-deps/prefix" CACHE PATH
     "Where tools/build-windows-deps installed cJSON and GoogleTest for Windows")
 
@@ -22,12 +21,10 @@ if(TESSERA_MINGW_CXX AND TESSERA_MINGW_OBJDUMP AND TESSERA_WINE_LOADER AND TESSE
 endif()
 
 set(TESSERA_WINDOWS_BUILD OFF)
-if(TESSERA_WINDOWS STREQUAL "ON")
+if(TESSERA_WINDOWS AND NOT TESSERA_FUZZ)
   if(NOT TESSERA_WINDOWS_READY)
-    message(FATAL_ERROR "TESSERA_WINDOWS=ON needs mingw-w64, Wine and the Windows libraries: run tools/setup-deps --windows")
+    message(FATAL_ERROR "TESSERA_WINDOWS needs mingw-w64, Wine and the Windows libraries: run tools/setup-deps --windows")
   endif()
-  set(TESSERA_WINDOWS_BUILD ON)
-elseif(TESSERA_WINDOWS STREQUAL "AUTO" AND TESSERA_WINDOWS_READY AND NOT TESSERA_SANITIZE AND NOT TESSERA_FUZZ)
   set(TESSERA_WINDOWS_BUILD ON)
 endif()
 
