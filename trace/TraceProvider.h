@@ -11,12 +11,6 @@
 #include <bit>
 #include <cstdint>
 
-#ifndef _WIN32
-// IsLttngSessionDaemonRunning, for the tests and tools that start a session
-// daemon.
-#include "lttng/LttngTransport.h"
-#endif
-
 // Enable-flag bits of the four message classes.
 constexpr uint32_t TRACE_FLAG_FAILURE = 0x1;      // 8-bit failure lines, failure data messages
 constexpr uint32_t TRACE_FLAG_WIDE_FAILURE = 0x2; // wide lines with a negative status

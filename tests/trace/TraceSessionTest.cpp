@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "trace/TraceHelper.h"
+#include "trace/lttng/LttngTransport.h"
 #include "kernel/platform/LastError.h"
 #include "kernel/platform/ModuleLoader.h"
 #include "tests/support/HostProcess.h"
