@@ -1,6 +1,5 @@
 // Selection and signing through frames, on the fixture store, with every
 // signature checked by the openssl command-line tool.
-#include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,61 +9,11 @@
 
 #include "tests/support/FixtureStore.h"
 #include "tests/support/HostProcess.h"
+#include "tests/support/HostRequests.h"
 
 using namespace tessera::test;
 
 namespace {
-
-std::string JsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string Request(const std::string& function, const std::vector<std::string>& params)
-{
-    std::string body = R"({"function":)";
-    body += JsonString(function);
-    body += R"(,"params":[)";
-    for (size_t i = 0; i < params.size(); ++i) {
-        if (i > 0)
-            body += ',';
-        body += R"({"param":)";
-        body += JsonString(params[i]);
-        body += '}';
-    }
-    body += "]}";
-    return body;
-}
-
-struct Response {
-    std::string function;
-    int64_t errorcode = 0;
-    std::string result; // the text, when there is one
-    bool bResultFalse = false;
-};
-
-Response ParseResponse(const std::string& body)
-{
-    Response r;
-    cJSON* pRoot = cJSON_Parse(body.c_str());
-    EXPECT_NE(pRoot, nullptr) << body;
-    if (pRoot == nullptr)
-        return r;
-    r.function = cJSON_GetObjectItem(pRoot, "function")->valuestring;
-    r.errorcode = static_cast<int64_t>(cJSON_GetObjectItem(pRoot, "errorcode")->valuedouble);
-    const cJSON* pResult = cJSON_GetObjectItem(pRoot, "result");
-    if (cJSON_IsString(pResult))
-        r.result = pResult->valuestring;
-    r.bResultFalse = cJSON_IsFalse(pResult);
-    cJSON_Delete(pRoot);
-    return r;
-}
 
 HostOptions Options(const std::string& strLang = "C")
 {

@@ -1,0 +1,24 @@
+// Request bodies for the host's five functions, and their responses read
+// back, for tests that talk to the real host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessera::test {
+
+// {"function":F,"params":[{"param":P1},...]}, with the texts JSON-quoted.
+std::string Request(const std::string& function, const std::vector<std::string>& params);
+
+struct Response {
+    std::string function;
+    int64_t errorcode = 0;
+    std::string result; // the text, when there is one
+    bool bResultFalse = false;
+};
+
+// Parses a response body; a body that does not parse fails the test.
+Response ParseResponse(const std::string& body);
+
+} // namespace tessera::test
