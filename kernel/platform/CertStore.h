@@ -24,10 +24,12 @@ private:
 
 using HCERTSTORE = std::unique_ptr<CertStore>;
 
-// Opens the current user's system store of that name, read-only. Only "MY"
-// exists: every certificate with a private key in the user's NSS database
-// and on the PKCS#11 tokens present. Never prompts for a PIN. Returns null
-// with the last error set on failure.
+// Opens the current user's system store of that name, read-only, and takes
+// a reference on each of its certificates. On Windows that is the system's
+// own store; on Linux only "MY" exists: every certificate with a private key
+// in the user's NSS database and on the PKCS#11 tokens present, listed
+// without prompting for a PIN. Returns null with the last error set on
+// failure.
 HCERTSTORE CertOpenSystemStore(const char16_t* pwszStoreName);
 
 // An empty store in memory.

@@ -8,8 +8,8 @@ constexpr int O_BINARY_MODE = 0x8000;
 
 // Sets the translation mode of an open descriptor, as the runtime's
 // _setmode: returns the mode it had, or -1 when the descriptor is not open.
-// POSIX streams carry bytes unchanged already, so only the descriptor is
-// checked.
+// POSIX streams carry bytes unchanged already, so there only the descriptor
+// is checked.
 int SetStreamMode(int fd, int nMode);
 
 // Moves the frame channel off the standard output: the pipe that fd 1
