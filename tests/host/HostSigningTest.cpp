@@ -24,29 +24,10 @@ HostOptions Options(const std::string& strLang = "C")
     return options;
 }
 
-// One host for a whole conversation.
-class Host {
+// One host for a whole conversation, with no display unless told otherwise.
+class Host : public HostConversation {
 public:
-    explicit Host(const HostOptions& options = Options()) : m_session(options) {}
-    Response Call(const std::string& function, const std::vector<std::string>& params = {})
-    {
-        EXPECT_TRUE(m_session.Send(Frame(Request(function, params))));
-        const auto body = m_session.Receive();
-        EXPECT_TRUE(body.has_value()) << function << " got no answer";
-        return body ? ParseResponse(*body) : Response{};
-    }
-    Response CallRaw(const std::string& body)
-    {
-        EXPECT_TRUE(m_session.Send(Frame(body)));
-        const auto reply = m_session.Receive();
-        EXPECT_TRUE(reply.has_value());
-        return reply ? ParseResponse(*reply) : Response{};
-    }
-    std::string Describe() { return Call("GetLastErrorDesc").result; }
-    int Finish() { return m_session.Finish(); }
-
-private:
-    HostSession m_session;
+    explicit Host(const HostOptions& options = Options()) : HostConversation(options) {}
 };
 
 constexpr int64_t kNoCertificate = -1610149887;  // 0xA0071001

@@ -35,25 +35,13 @@ HostOptions Options(Build build)
 }
 
 // One host for a whole conversation.
-class Host {
+class Host : public HostConversation {
 public:
-    explicit Host(Build build) : m_session(Options(build)) {}
-    Response Call(const std::string& function, const std::vector<std::string>& params = {})
-    {
-        EXPECT_TRUE(m_session.Send(Frame(Request(function, params))));
-        const auto body = m_session.Receive();
-        EXPECT_TRUE(body.has_value()) << function << " got no answer";
-        return body ? ParseResponse(*body) : Response{};
-    }
+    explicit Host(Build build) : HostConversation(Options(build)) {}
     Response Select(const std::string& subject, const std::string& issuer = "")
     {
         return Call("SelectSignCertificate", {subject, issuer});
     }
-    std::string Describe() { return Call("GetLastErrorDesc").result; }
-    int Finish() { return m_session.Finish(); }
-
-private:
-    HostSession m_session;
 };
 
 constexpr int64_t kNoCertificate = -1610149887; // 0xA0071001

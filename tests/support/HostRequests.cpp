@@ -45,4 +45,20 @@ Response ParseResponse(const std::string& body)
     return r;
 }
 
+Response HostConversation::Call(const std::string& function, const std::vector<std::string>& params)
+{
+    EXPECT_TRUE(m_session.Send(Frame(Request(function, params))));
+    const auto body = m_session.Receive();
+    EXPECT_TRUE(body.has_value()) << function << " got no answer";
+    return body ? ParseResponse(*body) : Response{};
+}
+
+Response HostConversation::CallRaw(const std::string& body)
+{
+    EXPECT_TRUE(m_session.Send(Frame(body)));
+    const auto reply = m_session.Receive();
+    EXPECT_TRUE(reply.has_value());
+    return reply ? ParseResponse(*reply) : Response{};
+}
+
 } // namespace tessera::test

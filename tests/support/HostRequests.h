@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "HostProcess.h"
+
 namespace tessera::test {
 
 // {"function":F,"params":[{"param":P1},...]}, with the texts JSON-quoted.
@@ -20,5 +22,20 @@ struct Response {
 
 // Parses a response body; a body that does not parse fails the test.
 Response ParseResponse(const std::string& body);
+
+// One host for a whole conversation: each call sends a request and reads
+// its response.
+class HostConversation {
+public:
+    explicit HostConversation(const HostOptions& options) : m_session(options) {}
+    Response Call(const std::string& function, const std::vector<std::string>& params = {});
+    // Sends a body as it is.
+    Response CallRaw(const std::string& body);
+    std::string Describe() { return Call("GetLastErrorDesc").result; }
+    int Finish() { return m_session.Finish(); }
+
+private:
+    HostSession m_session;
+};
 
 } // namespace tessera::test
