@@ -14,22 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "CertificateListItems.h"
 #include "kernel/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/ResourceModule.h"
 
 class QPainter;
-
-struct CertificateListItem {
-    CertContextRef pCertContext;
-    std::u16string strName;         // line 1: the holder's common name
-    std::u16string strIssuer;       // line 2, formatted
-    std::u16string strSerialNumber; // line 3, formatted
-    std::u16string strValidity;     // line 4, formatted
-    int32_t bHardwareKey = 0;       // the key is on a hardware or removable device
-};
-
-constexpr int CERTIFICATE_ROW_HEIGHT = 80;
 
 // The font faces, each with the fallbacks that Linux systems have.
 QStringList YaHeiFaces();

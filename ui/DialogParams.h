@@ -37,11 +37,16 @@ constexpr uint32_t SELECT_CERTIFICATE_CANCELED = 0x20001002;
 // Last error when the dialog cannot be created at all: no display to show
 // it on, or its module cannot be loaded. Windows' invalid-window-handle
 // error, so that a page sees 0x80070578 rather than a cancellation.
+#ifndef ERROR_INVALID_WINDOW_HANDLE
 constexpr uint32_t ERROR_INVALID_WINDOW_HANDLE = 1400;
+#endif
 
-// End codes of a modal run.
+// End codes of a modal run (Windows' own headers define them already, with
+// the same values).
+#ifndef IDOK
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+#endif
 
 // The dialog module's entry: runs the dialog modally on the calling thread,
 // with an application object of its own unless one exists, and stores its

@@ -34,11 +34,6 @@ public:
     QPushButton* OkButton() const { return m_pOkButton; }
     QPushButton* CancelButton() const { return m_pCancelButton; }
 
-    // How many 80-pixel rows the list shows: as many as there are
-    // certificates, but no more than the screen leaves room for after 500
-    // pixels, and never fewer than one while there is a certificate.
-    static int VisibleRowCount(int nScreenHeight, int nCertificates);
-
     // OK (the OK button; Return, unless the focus is on Cancel) and Cancel
     // (Esc, the Cancel button, Return while it has the focus, the close box).
     void accept() override;

@@ -199,17 +199,17 @@ private Q_SLOTS:
 
     void rowsAreEightyPixelsAndTheListFitsTheScreen()
     {
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(1080, 20), 7);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(768, 20), 3);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(1080, 2), 2);
+        QCOMPARE(VisibleRowCount(1080, 20), 7);
+        QCOMPARE(VisibleRowCount(768, 20), 3);
+        QCOMPARE(VisibleRowCount(1080, 2), 2);
         // Screens with no room for a whole row still show one.
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(579, 20), 1);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(500, 20), 1);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(421, 2), 1);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(400, 2), 1);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(0, 2), 1);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(400, 0), 0);
-        QCOMPARE(CSelectCertificateDlg::VisibleRowCount(1080, 0), 0);
+        QCOMPARE(VisibleRowCount(579, 20), 1);
+        QCOMPARE(VisibleRowCount(500, 20), 1);
+        QCOMPARE(VisibleRowCount(421, 2), 1);
+        QCOMPARE(VisibleRowCount(400, 2), 1);
+        QCOMPARE(VisibleRowCount(0, 2), 1);
+        QCOMPARE(VisibleRowCount(400, 0), 0);
+        QCOMPARE(VisibleRowCount(1080, 0), 0);
 
         std::vector<CertContextRef> certs;
         for (const char* pszName : {"one", "two", "three", "four", "five", "six", "seven", "eight", "nine", "ten"})
@@ -221,7 +221,7 @@ private Q_SLOTS:
             CCertificateList* pList = dialog.CertificateList();
             QCOMPARE(pList->visualItemRect(pList->item(0)).height(), 80);
             const QRect screen = QGuiApplication::primaryScreen()->geometry();
-            const int nRows = CSelectCertificateDlg::VisibleRowCount(screen.height(), 10);
+            const int nRows = VisibleRowCount(screen.height(), 10);
             QCOMPARE(pList->height(), 80 * nRows + 2 * pList->frameWidth());
             // Centred vertically on the screen.
             QVERIFY(std::abs(dialog.y() - (screen.height() - dialog.height()) / 2) <= 1);

@@ -24,6 +24,13 @@
 #include "kernel/platform/SystemMessages.h"
 #include "kernel/platform/TextConversion.h"
 
+#ifdef TESSERA_WINDOWS_UI
+// The dialog module also uses Tessera's statuses, whose HRESULT is a 32-bit
+// int where Windows has a long of the same size.
+#include "kernel/StatusCodes.h"
+#define HRESULT Win32HResult
+#endif
+
 #define SYSTEMTIME Win32SystemTime
 #define FILETIME Win32FileTime
 #define CERT_CONTEXT Win32CertContext
@@ -49,7 +56,18 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <ncrypt.h>
+// The Windows dialog module also draws: COM streams, the common controls,
+// GDI+ and the certificate viewer, which use the renamed names too.
+#ifdef TESSERA_WINDOWS_UI
+#include <objidl.h>
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <cryptuiapi.h>
+#endif
 
+#ifdef TESSERA_WINDOWS_UI
+#undef HRESULT
+#endif
 #undef SYSTEMTIME
 #undef FILETIME
 #undef CERT_CONTEXT
