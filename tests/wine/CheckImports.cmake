@@ -3,7 +3,7 @@
 # install beside it.
 #   cmake -DOBJDUMP=... -DBINARIES=a.exe;b.dll -P CheckImports.cmake
 set(SYSTEM_DLLS advapi32.dll crypt32.dll kernel32.dll msvcrt.dll user32.dll gdi32.dll ole32.dll
-    oleaut32.dll shlwapi.dll ncrypt.dll bcrypt.dll)
+    oleaut32.dll shlwapi.dll ncrypt.dll bcrypt.dll comctl32.dll cryptui.dll gdiplus.dll msimg32.dll)
 set(failures "")
 foreach(binary IN LISTS BINARIES)
   execute_process(COMMAND ${OBJDUMP} -p ${binary} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
