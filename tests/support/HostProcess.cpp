@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 
 namespace tessera::test {
@@ -26,9 +27,28 @@ void ThrowErrno(const char* what)
     throw std::runtime_error(std::string(what) + ": " + std::to_string(errno));
 }
 
+// The display of the Wine store's X server ("DIR/display", written by
+// tests/wine/wine-server), or nothing when there is none.
+std::string WineDisplay(const char* pszWineStore)
+{
+    std::ifstream file(std::string(pszWineStore) + "/display");
+    std::string display;
+    std::getline(file, display);
+    return display;
+}
+
 // Starts the host with its stdin, stdout and stderr on pipes.
 pid_t SpawnHost(const HostOptions& options, int& fdIn, int& fdOut, int* pfdErr)
 {
+    // Worked out before the fork, with the child's environment: the child of
+    // a threaded test allocates as little as it can.
+    const auto itWineStore = options.env.find("TESSERA_WINE_STORE");
+    const std::string wineStore = itWineStore != options.env.end() ? itWineStore->second
+                                  : WineStoreDir() != nullptr     ? WineStoreDir()
+                                                                  : "";
+    const char* pszWineStore = wineStore.empty() ? nullptr : wineStore.c_str();
+    const std::string wineDisplay =
+        pszWineStore != nullptr && !options.env.contains("DISPLAY") ? WineDisplay(pszWineStore) : "";
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         ThrowErrno("pipe2");
@@ -50,9 +70,14 @@ pid_t SpawnHost(const HostOptions& options, int& fdIn, int& fdOut, int* pfdErr)
             setrlimit(RLIMIT_AS, &limit);
         }
         signal(SIGPIPE, SIG_DFL);
-        if (const char* pszWineStore = WineStoreDir()) {
-            // The Windows host under Wine, in the fixture's prefix. Wine's
-            // own diagnostics stay off stderr, which must hold nothing.
+        if (pszWineStore != nullptr) {
+            // The Windows host under Wine, in the fixture's prefix, on the
+            // display its server came up with. Wine's own diagnostics stay
+            // off stderr, which must hold nothing.
+            if (!wineDisplay.empty()) {
+                setenv("DISPLAY", wineDisplay.c_str(), 1);
+                unsetenv("WAYLAND_DISPLAY");
+            }
             setenv("WINEPREFIX", (std::string(pszWineStore) + "/prefix").c_str(), 1);
             setenv("WINEDEBUG", "-all", 1);
             setenv("WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d", 1);
@@ -233,6 +258,17 @@ std::optional<std::string> HostSession::Receive()
     if (!ReadExactly(m_fdOut, body.data(), body.size()))
         return std::nullopt;
     return body;
+}
+
+std::optional<std::string> HostSession::Receive(int nTimeoutMs)
+{
+    if (m_fdOut < 0)
+        return std::nullopt;
+    pollfd pfd{m_fdOut, POLLIN, 0};
+    int n;
+    while ((n = poll(&pfd, 1, nTimeoutMs)) < 0 && errno == EINTR) {
+    }
+    return n > 0 ? Receive() : std::nullopt;
 }
 
 void HostSession::CloseOutput()

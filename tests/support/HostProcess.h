@@ -22,6 +22,7 @@ std::optional<std::vector<std::string>> SplitFrames(const std::string& output);
 
 struct HostOptions {
     // Variables to set (or, with an empty value, to unset) for the child.
+    // Under Wine, DISPLAY is the Wine store's display unless named here.
     std::map<std::string, std::string> env;
     // Address-space limit in bytes, 0 for none.
     uint64_t nAddressSpaceLimit = 0;
@@ -50,6 +51,10 @@ public:
     bool Send(const std::string& bytes);
     // The next response body, or nothing if the host closed its output.
     std::optional<std::string> Receive();
+    // The same, or nothing if no response starts within nTimeoutMs: for a
+    // test whose host may be stuck (in a dialog nobody answers), to fail
+    // rather than wait for ever.
+    std::optional<std::string> Receive(int nTimeoutMs);
     // Closes the host's output pipe on our side, as a browser that has gone.
     void CloseOutput();
     // Closes the host's stdin and returns its exit code (-1 on a signal).
