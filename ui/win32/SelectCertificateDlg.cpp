@@ -189,7 +189,9 @@ BOOL CSelectCertificateDlg::OnInitDialog(const SelectCertificateDlgParams* pPara
         for (size_t i = 0; i < m_vtrCertificateSet.size(); ++i)
             SendMessageW(hList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L""));
         SendMessageW(hList, LB_SETCURSEL, 0, 0);
-        SetWindowPos(hList, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        // Above the separator, but after the buttons: the order of the
+        // children is the tab order, and OK is to have the focus first.
+        SetWindowPos(hList, GetDlgItem(m_hWnd, IDCANCEL), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }();
     m_nErrorCode = hResult;
     if (FAILED(hResult))
