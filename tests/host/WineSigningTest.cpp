@@ -172,9 +172,9 @@ TEST_F(WineSigning, SelectionOffersCertificatesWithASigningKeyAndNeedsTheDialogF
     // Alternatives that are not candidates do not count as matches.
     EXPECT_EQ(host.Select("Alice Signer#Carol Encipher#Nokey Only").result, kAlice);
 
-    // Several matches need the selection dialog. The Windows build has none
-    // yet and answers as the Linux host does without a display; the earlier
-    // selection is gone.
+    // Several matches need the selection dialog, which cannot be made
+    // without a display: the Windows host answers as the Linux host does,
+    // and the earlier selection is gone.
     r = host.Select("Alice Signer#Bob Nonrepudiation");
     EXPECT_EQ(r.errorcode, kNoDialog);
     EXPECT_TRUE(r.bResultFalse);
