@@ -7,7 +7,7 @@
 #include "kernel/Encodings.h"
 #include "kernel/platform/CertName.h"
 #include "kernel/platform/CryptoProvider.h"
-#include "kernel/platform/LastError.h"
+#include "ui/LastErrorStatus.h"
 #include "kernel/platform/WideFormat.h"
 #include "trace/TraceHelper.h"
 
@@ -48,8 +48,6 @@ bool NameLess(const std::u16string& a, const std::u16string& b)
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
                                         [&](char16_t x, char16_t y) { return fold(x) < fold(y); });
 }
-
-HRESULT LastErrorStatus() { return AgentStatusFromError(GetLastError()); }
 
 // The string-table entry as a format, or the last-error status.
 HRESULT LoadFormat(HINSTANCE hModule, uint32_t nId, char16_t (&wszFormat)[kLineCch])

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "trace/TraceHelper.h"
-#include "kernel/platform/LastError.h"
+#include "ui/LastErrorStatus.h"
 
 #define TRACE_WMODULE u"SelectCertificateDlg"
 
@@ -23,8 +23,6 @@ constexpr size_t kMaxDisplayString = 127;
 // base units (6 x 13: 1.5 pixels a unit across, 1.625 down).
 constexpr int DuX(int nUnits) { return (nUnits * 6 + 2) / 4; }
 constexpr int DuY(int nUnits) { return (nUnits * 13 + 4) / 8; }
-
-HRESULT LastErrorStatus() { return AgentStatusFromError(GetLastError()); }
 
 } // namespace
 

@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "trace/TraceHelper.h"
+#include "ui/LastErrorStatus.h"
 
 #define TRACE_WMODULE u"FoundationLibrary"
 
 namespace {
-
-HRESULT LastErrorStatus() { return AgentStatusFromError(GetLastError()); }
 
 // Our own reference on a COM object, released when it goes.
 struct ComRelease {

@@ -1,6 +1,7 @@
 #include "SelectCertificateDlg.h"
 
 #include "trace/TraceHelper.h"
+#include "ui/LastErrorStatus.h"
 
 #define TRACE_WMODULE u"SelectCertificateDlg"
 
@@ -11,8 +12,6 @@ constexpr WORD IDI_DIALOG_ICON = 102;
 constexpr int IDC_CERTIFICATE_LIST = 1001;
 constexpr uint32_t IDS_SELECT_CERTIFICATE = 203;
 constexpr size_t kMaxDisplayString = 127;
-
-HRESULT LastErrorStatus() { return AgentStatusFromError(GetLastError()); }
 
 RECT WindowRect(HWND hWnd)
 {
