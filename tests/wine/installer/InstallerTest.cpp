@@ -466,7 +466,7 @@ TEST_F(InstallerTest, EachRegisteredManifestStartsAHostThatAnswers)
         ASSERT_TRUE(fs::is_regular_file(unixManifest.parent_path() / pszPath)) << pszPath;
         const std::string strHost = Parent(strWindowsManifest) + "\\" + pszPath;
         const std::vector<std::string> vArgs = reg.strAllowedKey == "allowed_origins"
-            ? std::vector<std::string>{strHost, "chrome-extension://ifmbfnfgabklceccnoeccmjnlffpnblh/"}
+            ? std::vector<std::string>{strHost, "chrome-extension://bcepafngedbblbkhgokgdlojgepllehe/"}
             : std::vector<std::string>{strHost, strWindowsManifest, "extension@tessera.org"};
         EXPECT_EQ(Prefix().Wine(vArgs, Frame(kRequest)), 0) << Prefix().Err();
         const auto frames = SplitFrames(Prefix().Out());
