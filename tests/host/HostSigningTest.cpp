@@ -50,7 +50,7 @@ protected:
     static void SetUpTestSuite()
     {
         const FixtureStore& store = FixtureStore::Get();
-        for (const char* pszName : {"alice", "hw-signer"}) {
+        for (const char* pszName : {"alice", "hw-signer", "fox", "gus"}) {
             ASSERT_EQ(RunShell("openssl x509 -pubkey -noout -in " + store.CertPem(pszName) + " > " + Path(pszName) +
                                ".pub"),
                       0);
@@ -233,6 +233,64 @@ TEST_F(HostSigning, TheTokenKeyAsksForItsPin)
     EXPECT_EQ(cancelled.Call("SignMessage", {"abc", "SHA-256"}).errorcode, kPinCancelled);
     EXPECT_EQ(cancelled.Describe(), "The action was cancelled by the user.\r\n\n(0x8010006e)");
     EXPECT_EQ(cancelled.Finish(), 0);
+}
+
+TEST_F(HostSigning, CertificatesInFirefoxProfilesSignAndTheProfilesAreNeverWritten)
+{
+    // The fixture's profiles: default-esr, locked as if Firefox were using
+    // it, holds Fiona Fox and a second copy of Alice's certificate; guarded,
+    // behind the primary password "fox-secret", holds Gus Guarded.
+    const std::string home = FixtureStore::Get().Dir() + "/home";
+    const std::string profiles = "'" + home + "/.config/mozilla/firefox' '" + home + "/firefox-profiles'";
+    const std::string snapshot = "find " + profiles + " -type f -exec sha256sum {} + | sort";
+    ASSERT_EQ(RunShell(snapshot + " > " + Path("profiles-before.txt")), 0);
+
+    FixtureStore::Get().SetPinAnswers({"pin:wrong", "pin:fox-secret"});
+    {
+        Host host;
+        // Alice is offered once, from Chromium's database, though Firefox
+        // has her too.
+        EXPECT_EQ(host.Call("SelectSignCertificate", {"Alice Signer", ""}).result, kAlice);
+        ASSERT_EQ(host.Call("SelectSignCertificate", {"Fiona Fox", ""}).result, "CN=Fiona Fox, O=Tessera Fox, C=CN");
+        const Response attached = host.Call("SignMessage", {"abc", "SHA-256"});
+        ASSERT_EQ(attached.errorcode, 0);
+        EXPECT_EQ(CmsVerify(attached.result), "abc");
+        const Response pkcs1 = host.Call("SignMessagePKCS1", {"abc", "SHA-256"});
+        EXPECT_TRUE(Pkcs1Verifies("fox", "sha256", "abc", pkcs1.result));
+        EXPECT_EQ(PinPrompts(), 0u) << "a profile without a primary password asked for one";
+
+        // The primary password is asked for by the profile's name, once a
+        // key of its profile is used; a wrong one is asked again.
+        ASSERT_EQ(host.Call("SelectSignCertificate", {"Gus", ""}).result, "CN=Gus Guarded, O=Tessera Fox, C=CN");
+        const Response guarded = host.Call("SignMessageDetached", {"abc", "SHA-1"});
+        ASSERT_EQ(guarded.errorcode, 0);
+        EXPECT_EQ(CmsVerify(guarded.result, "abc", true), "abc");
+        EXPECT_TRUE(Pkcs1Verifies("gus", "sha256", "abc", host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).result));
+        const std::string log = FixtureStore::Get().PinentryLog();
+        EXPECT_EQ(PinPrompts(), 2u) << log;
+        EXPECT_NE(log.find("SETDESC Enter the primary password of the Firefox profile \"guarded\" to sign with the "
+                           "certificate \"Gus Guarded\"."),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("SETERROR Wrong password. Please try again."), std::string::npos) << log;
+        EXPECT_EQ(host.Finish(), 0);
+    }
+
+    // Cancel gives the same error as cancelling a token's PIN.
+    FixtureStore::Get().SetPinAnswers({"cancel"});
+    {
+        Host host(Options("zh_CN.UTF-8"));
+        ASSERT_EQ(host.Call("SelectSignCertificate", {"Gus", ""}).errorcode, 0);
+        EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, kPinCancelled);
+        EXPECT_NE(FixtureStore::Get().PinentryLog().find("配置文件“guarded”的主密码"), std::string::npos)
+            << FixtureStore::Get().PinentryLog();
+        EXPECT_EQ(host.Finish(), 0);
+    }
+
+    // Read, never written: the same files with the same bytes, though both
+    // were opened and a key of each was used.
+    ASSERT_EQ(RunShell(snapshot + " > " + Path("profiles-after.txt")), 0);
+    EXPECT_EQ(ReadFileBytes(Path("profiles-after.txt")), ReadFileBytes(Path("profiles-before.txt")));
 }
 
 TEST_F(HostSigning, ATokenThatHidesItsKeysUntilLoginStillOffersItsCertificates)

@@ -10,6 +10,7 @@
 #include "kernel/CertificateProperties.h"
 #include "kernel/platform/CertName.h"
 #include "kernel/platform/CertStore.h"
+#include "kernel/platform/CryptoProvider.h"
 #include "kernel/platform/TextConversion.h"
 #include "tests/support/FixtureStore.h"
 
@@ -77,8 +78,10 @@ TEST_F(KernelStore, ListsEveryCertificateWithAKeyOnceAndNeverPrompts)
         "CN=Carol Encipher, O=Tessera Test, C=CN",
         "CN=Dave Plain, O=Tessera Test, C=CN",
         "CN=Erin Expired, O=Tessera Test, C=CN",
+        "CN=Fiona Fox, O=Tessera Fox, C=CN",
         "CN=Frank Multi + UID=frank, O=Tessera Test, C=CN",
         "CN=Grace Plain Issuer, O=Tessera Test, C=CN",
+        "CN=Gus Guarded, O=Tessera Fox, C=CN",
         "CN=Hardware Signer, O=Tessera Test, C=CN",
         "CN=Smith, John, O=Tessera Test, C=CN",
         "CN=张三, O=测试机构, C=CN",
@@ -195,6 +198,36 @@ TEST_F(KernelStore, ProviderAndContainerNamesNeedNoPin)
     EXPECT_EQ(dwSize, wstr.size());
     ASSERT_EQ(GetCertProviderName(Cert("Alice Signer"), &wstr, nullptr), KVRA_OK);
     EXPECT_FALSE(wstr.empty());
+    EXPECT_EQ(FixtureStore::Get().PinentryLog(), "");
+}
+
+TEST_F(KernelStore, FirefoxProfileKeysAreSoftwareKeysNamedAfterTheirProfile)
+{
+    FixtureStore::Get().SetPinAnswers({});
+    const std::string home = FixtureStore::Get().Dir() + "/home";
+    const struct {
+        const char* pszCn;
+        std::string strProvider;
+    } cases[] = {
+        {"Fiona Fox", "Firefox profile \"default-esr\" (" + home + "/.config/mozilla/firefox/k3x9tq2b.default-esr)"},
+        {"Gus Guarded", "Firefox profile \"guarded\" (" + home + "/firefox-profiles/guarded)"},
+    };
+    for (const auto& c : cases) {
+        std::u16string wstr;
+        ASSERT_EQ(GetCertProviderName(Cert(c.pszCn), &wstr, nullptr), KVRA_OK) << c.pszCn;
+        EXPECT_EQ(ConvertUtf16ToUtf8(wstr), c.strProvider);
+        // NSS counts a database opened after start-up as removable; its keys
+        // are not on a device all the same.
+        HCRYPTPROV hProv;
+        uint32_t dwKeySpec = 0, dwType = 0, cbType = sizeof dwType;
+        ASSERT_TRUE(CryptAcquireCertificatePrivateKey(Cert(c.pszCn), hProv, dwKeySpec)) << c.pszCn;
+        ASSERT_TRUE(CryptGetProvParam(*hProv, PP_IMPTYPE, reinterpret_cast<uint8_t*>(&dwType), &cbType));
+        EXPECT_EQ(dwType, CRYPT_IMPL_SOFTWARE) << c.pszCn;
+    }
+    // The copy of Alice's certificate that is offered is Chromium's.
+    std::u16string wstr;
+    ASSERT_EQ(GetCertProviderName(Cert("Alice Signer"), &wstr, nullptr), KVRA_OK);
+    EXPECT_EQ(ConvertUtf16ToUtf8(wstr).find("Firefox"), std::string::npos);
     EXPECT_EQ(FixtureStore::Get().PinentryLog(), "");
 }
 

@@ -33,45 +33,72 @@ bool IsStoreName(const char16_t* pwsz, const char16_t* pwszName)
     return *pwsz == *pwszName;
 }
 
-// Appends the certificates of every token whose private key the token may
+// Which certificates have been offered so far.
+struct Offered {
+    // Per token: a token reached twice (in the database's module list and
+    // through p11-kit) is listed once, so a certificate counts once per
+    // token serial number and name.
+    std::set<std::pair<std::string, std::vector<uint8_t>>> perToken;
+    // From a certificate database, Chromium's or a Firefox profile's: a
+    // certificate imported into several of them is offered once. (Bytes
+    // kept as a string: GCC 12 misjudges the bounds of comparing byte vectors.)
+    std::set<std::string> fromDatabases;
+};
+
+// Appends the certificates of one token whose private key the token may
 // hold (TokenMayHoldKey): a token that hides its keys until login still has
-// its certificates offered, and nothing here logs in. A token reached twice (in
-// the database's module list and through p11-kit) is listed once: a
-// certificate counts once per token serial number.
+// its certificates offered, and nothing here logs in.
+bool AppendTokenCertificates(CertStore& store, PK11SlotInfo* pSlot, bool bProfile, Offered& offered)
+{
+    if (!PK11_IsPresent(pSlot))
+        return true;
+    CK_TOKEN_INFO info{};
+    std::string strSerial;
+    if (PK11_GetTokenInfo(pSlot, &info) == SECSuccess)
+        strSerial.assign(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber);
+    strSerial += '/';
+    strSerial += PK11_GetTokenName(pSlot);
+    const bool bDatabase = bProfile || PK11_IsInternalKeySlot(pSlot);
+    // Listing a slot asks it for certificates only: no login, no prompt.
+    std::unique_ptr<CERTCertList, CertListDeleter> pCerts(PK11_ListCertsInSlot(pSlot));
+    if (!pCerts)
+        return true;
+    for (CERTCertListNode* pNode = CERT_LIST_HEAD(pCerts); !CERT_LIST_END(pNode, pCerts);
+         pNode = CERT_LIST_NEXT(pNode)) {
+        CERTCertificate* pCert = pNode->cert;
+        if (!TokenMayHoldKey(pSlot, pCert))
+            continue;
+        std::vector<uint8_t> vtrDer(pCert->derCert.data, pCert->derCert.data + pCert->derCert.len);
+        if (bDatabase && !offered.fromDatabases.emplace(vtrDer.begin(), vtrDer.end()).second)
+            continue;
+        if (!offered.perToken.emplace(strSerial, vtrDer).second)
+            continue;
+        CertContextRef pContext = CreateTokenCertificateContext(vtrDer.data(), vtrDer.size(), CERT_DupCertificate(pCert),
+                                                           PK11_ReferenceSlot(pSlot));
+        if (pContext && !store.AddCertificate(pContext, false))
+            return false;
+    }
+    return true;
+}
+
+// Appends the certificates of every token: the devices and Chromium's
+// database first, then the Firefox profiles in the order they were found,
+// so that of a certificate in several databases Chromium's copy is the one
+// offered.
 bool AppendUserCertificates(CertStore& store)
 {
+    Offered offered;
     std::unique_ptr<PK11SlotList, SlotListDeleter> pSlots(
         PK11_GetAllTokens(CKM_INVALID_MECHANISM, PR_FALSE, PR_FALSE, nullptr));
-    if (!pSlots)
-        return true; // no token at all: an empty store
-    std::set<std::pair<std::string, std::vector<uint8_t>>> seen;
-    for (PK11SlotListElement* pElement = pSlots->head; pElement != nullptr; pElement = pElement->next) {
-        PK11SlotInfo* pSlot = pElement->slot;
-        if (!PK11_IsPresent(pSlot))
-            continue;
-        CK_TOKEN_INFO info{};
-        std::string strSerial;
-        if (PK11_GetTokenInfo(pSlot, &info) == SECSuccess)
-            strSerial.assign(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber);
-        strSerial += '/';
-        strSerial += PK11_GetTokenName(pSlot);
-        // Listing a slot asks it for certificates only: no login, no prompt.
-        std::unique_ptr<CERTCertList, CertListDeleter> pCerts(PK11_ListCertsInSlot(pSlot));
-        if (!pCerts)
-            continue;
-        for (CERTCertListNode* pNode = CERT_LIST_HEAD(pCerts); !CERT_LIST_END(pNode, pCerts);
-             pNode = CERT_LIST_NEXT(pNode)) {
-            CERTCertificate* pCert = pNode->cert;
-            if (!TokenMayHoldKey(pSlot, pCert))
-                continue;
-            std::vector<uint8_t> vtrDer(pCert->derCert.data, pCert->derCert.data + pCert->derCert.len);
-            if (!seen.emplace(strSerial, vtrDer).second)
-                continue;
-            CertContextRef pContext = CreateTokenCertificateContext(vtrDer.data(), vtrDer.size(), CERT_DupCertificate(pCert),
-                                                               PK11_ReferenceSlot(pSlot));
-            if (pContext && !store.AddCertificate(pContext, false))
-                return false;
-        }
+    for (PK11SlotListElement* pElement = pSlots ? pSlots->head : nullptr; pElement != nullptr;
+         pElement = pElement->next) {
+        if (FindProfileDatabase(pElement->slot) == nullptr &&
+            !AppendTokenCertificates(store, pElement->slot, false, offered))
+            return false;
+    }
+    for (const ProfileDatabase& profile : ProfileDatabases()) {
+        if (!AppendTokenCertificates(store, profile.pSlot, true, offered))
+            return false;
     }
     return true;
 }

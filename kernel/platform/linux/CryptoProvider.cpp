@@ -10,6 +10,7 @@
 #include <string>
 
 #include "kernel/platform/LastError.h"
+#include "NssSession.h"
 
 namespace {
 
@@ -240,6 +241,11 @@ bool CryptGetProvParam(const CryptProvider& prov, uint32_t dwParam, uint8_t* pbD
     try {
         switch (dwParam) {
         case PP_NAME: {
+            // A Firefox profile's database is a token of NSS's own module;
+            // its name says which profile it is.
+            if (const ProfileDatabase* pProfile = FindProfileDatabase(pSlot))
+                return CopyOut(AsCString("Firefox profile \"" + pProfile->strName + "\" (" + pProfile->strDir + ")"),
+                               pbData, pcbData);
             SECMODModule* pModule = pSlot != nullptr ? PK11_GetModule(pSlot) : nullptr;
             const char* pszName = pModule != nullptr && pModule->commonName != nullptr ? pModule->commonName : "";
             return CopyOut(AsCString(pszName), pbData, pcbData);
@@ -262,10 +268,14 @@ bool CryptGetProvParam(const CryptProvider& prov, uint32_t dwParam, uint8_t* pbD
             return CopyOut(AsCString(strToken + ":" + strNickname), pbData, pcbData);
         }
         case PP_IMPTYPE: {
+            // NSS reports every database it opened after start-up, such as
+            // a Firefox profile's, as removable: it can be closed again. The
+            // keys in it are software keys all the same.
             uint32_t dwType = CRYPT_IMPL_SOFTWARE;
-            if (pSlot != nullptr && PK11_IsHW(pSlot))
+            const bool bDevice = pSlot != nullptr && !IsOpenedDatabase(pSlot);
+            if (bDevice && PK11_IsHW(pSlot))
                 dwType = CRYPT_IMPL_HARDWARE;
-            if (pSlot != nullptr && PK11_IsRemovable(pSlot))
+            if (bDevice && PK11_IsRemovable(pSlot))
                 dwType |= CRYPT_IMPL_REMOVABLE;
             std::vector<uint8_t> vtrValue(sizeof dwType);
             std::memcpy(vtrValue.data(), &dwType, sizeof dwType);

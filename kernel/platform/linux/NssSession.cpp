@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "FirefoxProfiles.h"
 #include "kernel/platform/LastError.h"
 #include "PinPrompt.h"
 
@@ -16,6 +17,58 @@ constexpr uint32_t kStoreCannotBeOpened = 0x80070002;
 
 bool g_bOpen = false;
 SECMODModule* g_pP11KitProxy = nullptr;
+std::vector<ProfileDatabase> g_profiles;
+
+// A value for an NSS module specification, quoted: NSS reads a backslash
+// inside quotes as taking the next character literally.
+std::string QuoteSpecValue(const std::string& str)
+{
+    std::string out = "'";
+    for (char c : str) {
+        if (c == '\\' || c == '\'')
+            out += '\\';
+        out += c;
+    }
+    return out + "'";
+}
+
+// A token label holds at most 32 bytes; cut at a character boundary.
+std::string TokenLabel(const std::string& strName)
+{
+    std::string strLabel = "Firefox " + strName;
+    if (strLabel.size() > 32) {
+        size_t n = 32;
+        while (n > 0 && (static_cast<unsigned char>(strLabel[n]) & 0xC0) == 0x80)
+            --n;
+        strLabel.resize(n);
+    }
+    return strLabel;
+}
+
+// Opens each Firefox profile's database read-only, as an extra token of
+// NSS's own module. Firefox may be running and holding the same files:
+// nothing here writes to them. A profile that cannot be opened is skipped.
+void OpenProfileDatabases(const std::string& strHome)
+{
+    for (FirefoxProfile& profile : FindFirefoxProfiles(strHome)) {
+        const std::string strSpec = "configdir=" + QuoteSpecValue("sql:" + profile.strDir) +
+                                    " tokenDescription=" + QuoteSpecValue(TokenLabel(profile.strName)) +
+                                    " flags=readOnly";
+        PK11SlotInfo* pSlot = SECMOD_OpenUserDB(strSpec.c_str());
+        if (pSlot == nullptr)
+            continue;
+        g_profiles.push_back({std::move(profile.strName), std::move(profile.strDir), pSlot});
+    }
+}
+
+void CloseProfileDatabases()
+{
+    for (ProfileDatabase& profile : g_profiles) {
+        SECMOD_CloseUserDB(profile.pSlot);
+        PK11_FreeSlot(profile.pSlot);
+    }
+    g_profiles.clear();
+}
 
 // p11-kit's proxy module brings in every token of the system's PKCS#11
 // modules (smart cards, USB tokens, SoftHSM), with no setup by the user.
@@ -40,9 +93,10 @@ bool EnsureNssSession()
     if (g_bOpen)
         return true;
     const char* pszHome = std::getenv("HOME");
+    const std::string strHome = pszHome != nullptr ? pszHome : "";
     bool bOpened = false;
-    if (pszHome != nullptr && *pszHome != '\0') {
-        const std::string strDb = std::string("sql:") + pszHome + "/.pki/nssdb";
+    if (!strHome.empty()) {
+        const std::string strDb = "sql:" + strHome + "/.pki/nssdb";
         bOpened = NSS_Initialize(strDb.c_str(), "", "", SECMOD_DB, NSS_INIT_READONLY) == SECSuccess;
     }
     // Without a database the p11-kit tokens still serve.
@@ -54,6 +108,7 @@ bool EnsureNssSession()
     }
     g_bOpen = true;
     PK11_SetPasswordFunc(PinPromptCallback);
+    OpenProfileDatabases(strHome);
     LoadP11KitModules();
     std::atexit(CloseNssSession);
     return true;
@@ -66,6 +121,7 @@ void CloseNssSession()
     // A smart card stays logged in for as long as it is powered, whoever
     // opened it: leave none of ours logged in behind us.
     PK11_LogoutAll();
+    CloseProfileDatabases();
     if (g_pP11KitProxy != nullptr) {
         SECMOD_UnloadUserModule(g_pP11KitProxy);
         SECMOD_DestroyModule(g_pP11KitProxy);
@@ -73,4 +129,30 @@ void CloseNssSession()
     }
     NSS_Shutdown();
     g_bOpen = false;
+}
+
+const std::vector<ProfileDatabase>& ProfileDatabases()
+{
+    return g_profiles;
+}
+
+const ProfileDatabase* FindProfileDatabase(const PK11SlotInfo* pSlot)
+{
+    for (const ProfileDatabase& profile : g_profiles) {
+        if (profile.pSlot == pSlot)
+            return &profile;
+    }
+    return nullptr;
+}
+
+bool IsOpenedDatabase(PK11SlotInfo* pSlot)
+{
+    if (pSlot == nullptr || !PK11_IsInternal(pSlot) || PK11_IsInternalKeySlot(pSlot))
+        return false;
+    // NSS's own module also has its crypto slot, which holds no database.
+    PK11SlotInfo* pCryptoSlot = PK11_GetInternalSlot();
+    const bool bCryptoSlot = pCryptoSlot == pSlot;
+    if (pCryptoSlot != nullptr)
+        PK11_FreeSlot(pCryptoSlot);
+    return !bCryptoSlot;
 }

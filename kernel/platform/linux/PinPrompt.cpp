@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "kernel/platform/Language.h"
+#include "NssSession.h"
 
 extern char** environ;
 
@@ -183,6 +184,26 @@ bool AskPinentry(const std::string& strTitle, const std::string& strDescription,
     return bGotPin;
 }
 
+namespace {
+
+// Asks the user through pinentry; the PIN typed, for NSS (allocated with
+// PORT_Strdup), or null after a cancel, which the context records.
+char* AskForPin(PinPromptContext& context, const std::string& strDescription, const std::string& strPrompt,
+                const std::string& strError)
+{
+    std::string strPin;
+    if (!AskPinentry("Tessera", strDescription, strPrompt, strError, strPin)) {
+        context.bCancelled = true;
+        return nullptr;
+    }
+    char* pszPin = PORT_Strdup(strPin.c_str());
+    context.strPin.swap(strPin);
+    Wipe(strPin);
+    return pszPin;
+}
+
+} // namespace
+
 void PinPromptContext::ForgetPin()
 {
     Wipe(strPin);
@@ -216,6 +237,22 @@ char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
     const bool bChinese = GetUserUiLanguage() == UiLanguage::Chinese;
     const std::string strToken = PK11_GetTokenName(pSlot);
     std::string strDescription, strError;
+    // A Firefox profile's database is unlocked by the profile's primary
+    // password, which its owner knows by the profile's name.
+    if (const ProfileDatabase* pProfile = FindProfileDatabase(pSlot)) {
+        if (bChinese) {
+            strDescription = "请输入 Firefox 配置文件“" + pProfile->strName + "”的主密码，以使用证书“" +
+                             pContext->strCertName + "”签名。";
+            if (bRetry)
+                strError = "密码错误，请重新输入。";
+        } else {
+            strDescription = "Enter the primary password of the Firefox profile \"" + pProfile->strName +
+                             "\" to sign with the certificate \"" + pContext->strCertName + "\".";
+            if (bRetry)
+                strError = "Wrong password. Please try again.";
+        }
+        return AskForPin(*pContext, strDescription, bChinese ? "密码：" : "Password:", strError);
+    }
     if (bChinese) {
         strDescription = "请输入令牌“" + strToken + "”的 PIN，以使用证书“" + pContext->strCertName + "”签名。";
         if (bRetry)
@@ -229,13 +266,5 @@ char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
     if (bRetry && bHaveInfo && (info.flags & CKF_USER_PIN_FINAL_TRY))
         strError += bChinese ? "这是最后一次尝试，再次出错将锁定令牌。" : " This is the last try before the token locks.";
 
-    std::string strPin;
-    if (!AskPinentry("Tessera", strDescription, bChinese ? "PIN：" : "PIN:", strError, strPin)) {
-        pContext->bCancelled = true;
-        return nullptr;
-    }
-    char* pszPin = PORT_Strdup(strPin.c_str());
-    pContext->strPin.swap(strPin);
-    Wipe(strPin);
-    return pszPin;
+    return AskForPin(*pContext, strDescription, bChinese ? "PIN：" : "PIN:", strError);
 }
