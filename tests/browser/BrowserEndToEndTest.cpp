@@ -1,9 +1,13 @@
-// Tessera in a real headless Chromium: the extension loaded unpacked, the
-// host registered in the profile by tools/register-browsers, the demo page
-// served from 127.0.0.1. Every signature made from the page is checked by the
-// openssl command-line tool. The registered "host" is a small wrapper that
-// records each start before it runs the real one, so a test can tell how
-// many hosts the browser started, and can make the next one exit unanswered.
+// Tessera in a real headless browser: the same scenario in Chromium, driven
+// over DevTools with the extension loaded unpacked and the host registered
+// in its profile, and in Firefox, driven over Marionette with the extension
+// installed for the session and the host registered in the browser's own
+// HOME; both by tools/register-browsers. The demo page is served from
+// 127.0.0.1. Every signature made from the page is checked by the openssl
+// command-line tool. The registered "host" is a small wrapper that records
+// each start before it runs the real one, so a test can tell how many hosts
+// the browser started, and can make the next one exit unanswered. What only
+// DevTools can arrange or observe is tested in Chromium alone.
 #include <gtest/gtest.h>
 
 #include <cjson/cJSON.h>
@@ -15,13 +19,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <vector>
 
+#include "tests/support/BrowserDriver.h"
 #include "tests/support/Chromium.h"
+#include "tests/support/Firefox.h"
 #include "tests/support/FixtureStore.h"
 #include "tests/support/HostProcess.h"
 #include "tests/support/StaticServer.h"
@@ -30,7 +37,6 @@ using namespace tessera::test;
 
 namespace {
 
-constexpr char kExtensionId[] = "ifmbfnfgabklceccnoeccmjnlffpnblh";
 constexpr char kOtherHost[] = "tessera.test";
 constexpr char kAlice[] = "CN=Alice Signer, O=Tessera Test, C=CN";
 constexpr int64_t kNotReady = -1610145791;     // 0xA0072001: nothing selected
@@ -101,27 +107,45 @@ bool WaitForExit(pid_t pid, std::chrono::milliseconds timeout = std::chrono::sec
     return nReady == 1;
 }
 
-class BrowserEndToEnd : public ::testing::Test {
+enum class Browser { Chromium, Firefox };
+
+const char* NameOf(Browser browser)
+{
+    return browser == Browser::Chromium ? "Chromium" : "Firefox";
+}
+
+void PrintTo(Browser browser, std::ostream* out)
+{
+    *out << NameOf(browser);
+}
+
+// One test's browser, sites and host wrapper, whichever the browser.
+class EndToEnd : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
+    virtual Browser Kind() const = 0;
+
+    void SetUp() override
     {
-        if (ChromiumPath().empty())
-            return;
+        const Browser kind = Kind();
+        if (kind == Browser::Chromium && ChromiumPath().empty())
+            GTEST_SKIP() << "Chromium is not installed (tools/setup-deps installs it)";
+        if (kind == Browser::Firefox && FirefoxPath().empty())
+            GTEST_SKIP() << "Firefox ESR is not installed (tools/setup-deps installs it)";
         const FixtureStore& store = FixtureStore::Get();
         ASSERT_EQ(RunShell("openssl x509 -pubkey -noout -in " + store.CertPem("alice") + " > " + store.Dir() +
                            "/browser-alice.pub"),
                   0);
-    }
+        // The host reads the fixture store from the HOME the store set up,
+        // whatever HOME the browser itself was given.
+        const std::string strStoreHome = std::getenv("HOME");
 
-    void SetUp() override
-    {
-        if (ChromiumPath().empty())
-            GTEST_SKIP() << "Chromium is not installed (tools/setup-deps installs it)";
         char szDir[] = "/tmp/tessera-browser-XXXXXX";
         ASSERT_NE(mkdtemp(szDir), nullptr);
         m_strDir = szDir;
         WriteFileBytes(Dir("host-wrapper"), "#!/bin/sh\n"
                                             "echo $$ >> '" + Dir("host-starts") + "'\n"
+                                            "HOME='" + strStoreHome + "'\n"
+                                            "export HOME\n"
                                             "if [ -e '" + Dir("exit-next-host") + "' ]; then\n"
                                             "  rm -f '" + Dir("exit-next-host") + "'\n"
                                             "  head -c 4 > /dev/null\n"
@@ -131,9 +155,13 @@ protected:
                                             "  exec cat 3>&1 > /dev/null\n" // its output stays open, unwritten
                                             "fi\n"
                                             "exec '" + std::string(HostPath()) + "' \"$@\"\n");
-        ASSERT_EQ(RunShell("chmod +x " + Dir("host-wrapper")), 0);
-        ASSERT_EQ(RunShell(std::string(TESSERA_SOURCE_DIR) + "/tools/register-browsers --host " + Dir("host-wrapper") +
-                           " --user-data-dir " + Dir("profile") + " > /dev/null"),
+        ASSERT_EQ(RunShell("chmod +x " + Dir("host-wrapper") + " && mkdir " + Dir("home") + " " + Dir("profile")), 0);
+        // Chromium finds the host in its profile, Firefox in its HOME.
+        const std::string strRegister = std::string(TESSERA_SOURCE_DIR) + "/tools/register-browsers --host " +
+                                        Dir("host-wrapper");
+        ASSERT_EQ(RunShell(kind == Browser::Chromium
+                               ? strRegister + " --user-data-dir " + Dir("profile") + " > /dev/null"
+                               : "HOME=" + Dir("home") + " " + strRegister + " > /dev/null"),
                   0);
         const std::string strDemo = std::string(TESSERA_SOURCE_DIR) + "/examples/demo";
         m_site = std::make_unique<StaticServer>(strDemo);
@@ -142,21 +170,25 @@ protected:
         ASSERT_FALSE(m_otherSite->Origin().empty());
         // kOtherHost names this computer too: a site on plain http that is
         // not on a loopback address, as far as the browser can tell.
-        m_browser = std::make_unique<Chromium>(ChromiumOptions{
-            Dir("profile"), std::string(TESSERA_SOURCE_DIR) + "/extension", Dir("chromium.log"),
-            {std::string("--host-resolver-rules=MAP ") + kOtherHost + " 127.0.0.1"}});
-        ASSERT_TRUE(m_browser->Call("Target.setDiscoverTargets", "{\"discover\":true}"))
-            << m_browser->LastProblem();
-        // The extension loads while the browser starts: a page opened before
-        // it has loaded gets no content scripts.
-        Json worker = m_browser->WaitForServiceWorker(kExtensionId);
-        ASSERT_TRUE(worker) << "the extension did not start: " << m_browser->LastProblem();
-        m_strWorker = JsonText(worker.get(), "params.targetInfo.targetId");
+        BrowserSetup setup{Dir("profile"), Dir("home"), Dir("browser.log"), "", {kOtherHost}};
+        if (kind == Browser::Chromium) {
+            setup.strExtensionDir = std::string(TESSERA_SOURCE_DIR) + "/extension";
+            auto chromium = std::make_unique<ChromiumDriver>(setup);
+            m_browser = &chromium->DevTools();
+            m_chromium = chromium.get();
+            m_driver = std::move(chromium);
+        } else {
+            setup.strExtensionDir = TESSERA_FIREFOX_EXTENSION_DIR;
+            m_driver = std::make_unique<FirefoxDriver>(setup);
+        }
+        ASSERT_TRUE(m_driver->Ready()) << "the browser or the extension did not start: " << m_driver->LastProblem();
     }
 
     void TearDown() override
     {
-        m_browser.reset();
+        m_browser = nullptr;
+        m_chromium = nullptr;
+        m_driver.reset();
         m_site.reset();
         m_otherSite.reset();
         // A failed test leaves the profile and the browser's log behind.
@@ -170,16 +202,31 @@ protected:
 
     std::string OpenDemo(const StaticServer& site)
     {
-        const std::string strPage = m_browser->OpenPage(site.Origin() + "/index.html");
-        EXPECT_FALSE(strPage.empty()) << m_browser->LastProblem();
-        EXPECT_EQ(m_browser->Evaluate(strPage, "typeof window.tessera"), "object");
+        const std::string strPage = m_driver->OpenPage(site.Origin() + "/index.html");
+        EXPECT_FALSE(strPage.empty()) << m_driver->LastProblem();
+        EXPECT_EQ(m_driver->Evaluate(strPage, "typeof window.tessera"), "object");
         return strPage;
     }
 
     Response Call(const std::string& strPage, const std::string& strCall)
     {
-        const std::string text = m_browser->Evaluate(strPage, Settled(strCall));
-        EXPECT_FALSE(text.empty()) << strCall << ": " << m_browser->LastProblem();
+        const std::string text = m_driver->Evaluate(strPage, Settled(strCall));
+        EXPECT_FALSE(text.empty()) << strCall << ": " << m_driver->LastProblem();
+        return ParseResponse(text);
+    }
+
+    // Starts a call without waiting for it (it may wait for a question to
+    // be answered): its promise is kept in the page for Finish.
+    void Start(const std::string& strPage, const std::string& strCall)
+    {
+        EXPECT_EQ(m_driver->Evaluate(strPage, "(window.tesseraCall = " + Settled(strCall) + ", 'started')"), "started")
+            << m_driver->LastProblem();
+    }
+
+    Response Finish(const std::string& strPage)
+    {
+        const std::string text = m_driver->Evaluate(strPage, "window.tesseraCall");
+        EXPECT_FALSE(text.empty()) << m_driver->LastProblem();
         return ParseResponse(text);
     }
 
@@ -188,29 +235,25 @@ protected:
     Response CallAnswering(const std::string& strPage, const std::string& strCall, const char* pszButton,
                            const std::string& strOrigin)
     {
-        const int nCall = m_browser->StartEvaluate(strPage, Settled(strCall));
-        const std::string strConsent = AttachToConsent();
-        EXPECT_FALSE(strConsent.empty()) << "no consent window: " << m_browser->LastProblem();
-        EXPECT_EQ(m_browser->Evaluate(strConsent, "document.getElementById('origin').textContent"), strOrigin)
-            << m_browser->LastProblem();
+        Start(strPage, strCall);
+        const std::string strConsent = WaitForConsent();
+        EXPECT_FALSE(strConsent.empty()) << "no consent window: " << m_driver->LastProblem();
+        EXPECT_EQ(m_driver->Evaluate(strConsent, "document.getElementById('origin').textContent"), strOrigin)
+            << m_driver->LastProblem();
         Click(strConsent, pszButton);
-        Json result = m_browser->Await(nCall);
-        return ParseResponse(m_browser->EvaluationValue(result.get()));
+        return Finish(strPage);
     }
 
-    std::string AttachToConsent()
-    {
-        return m_browser->AttachToNewPage(std::string("chrome-extension://") + kExtensionId + "/consent.html");
-    }
+    std::string WaitForConsent() { return m_driver->WaitForNewPage(m_driver->ExtensionUrl("consent.html")); }
 
     // Clicks a button of the consent window once it takes clicks: Allow only
     // after the window has been shown for a moment.
     void Click(const std::string& strConsent, const std::string& strButton)
     {
         const std::string button = "document.getElementById('" + strButton + "')";
-        EXPECT_EQ(m_browser->Evaluate(strConsent, WhenTrue("!" + button + ".disabled")), "true")
-            << strButton << " stayed disabled: " << m_browser->LastProblem();
-        m_browser->Evaluate(strConsent, button + ".click(), 'ok'");
+        EXPECT_EQ(m_driver->Evaluate(strConsent, WhenTrue("!" + button + ".disabled")), "true")
+            << strButton << " stayed disabled: " << m_driver->LastProblem();
+        EXPECT_TRUE(m_driver->Click(strConsent, "#" + strButton)) << m_driver->LastProblem();
     }
 
     // Revokes (or forgets) a site's answer with the toolbar popup, opened as
@@ -218,31 +261,16 @@ protected:
     // then forgotten the answer and ended the site's hosts.
     bool RevokeFromPopup(const std::string& strOrigin)
     {
-        const std::string popup =
-            m_browser->OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
+        const std::string popup = m_driver->OpenPage(m_driver->ExtensionUrl("popup.html"));
         if (popup.empty())
             return false;
         const std::string item = "[...document.querySelectorAll('#sites li')].find(li => "
                                  "li.querySelector('.origin').textContent === " + JsonQuote(strOrigin) + ")";
-        const std::string done = m_browser->Evaluate(
+        const std::string done = m_driver->Evaluate(
             popup, WhenTrue(item + " !== undefined") + ".then(() => { " + item + ".querySelector('button').click(); "
                    "return " + WhenTrue(item + " === undefined") + "; }).then(() => 'revoked')");
-        m_browser->Call("Target.closeTarget", "{\"targetId\":" + JsonQuote(TargetOf(popup)) + "}");
+        m_driver->ClosePage(popup);
         return done == "revoked";
-    }
-
-    std::string TargetOf(const std::string& strSession)
-    {
-        Json info = m_browser->Call("Target.getTargetInfo", "{}", strSession);
-        return JsonText(info.get(), "targetInfo.targetId");
-    }
-
-    // A session on the extension's background.
-    std::string AttachToBackground()
-    {
-        Json attached =
-            m_browser->Call("Target.attachToTarget", "{\"targetId\":" + JsonQuote(m_strWorker) + ",\"flatten\":true}");
-        return JsonText(attached.get(), "sessionId");
     }
 
     std::vector<std::string> HostStarts() const
@@ -306,13 +334,36 @@ protected:
     }
 
     std::string m_strDir;
-    std::string m_strWorker; // the extension's background, as a target
     std::unique_ptr<StaticServer> m_site;
     std::unique_ptr<StaticServer> m_otherSite;
-    std::unique_ptr<Chromium> m_browser;
+    std::unique_ptr<BrowserDriver> m_driver;
+    ChromiumDriver* m_chromium = nullptr; // the driver, when the browser is Chromium
+    Chromium* m_browser = nullptr;        // its DevTools connection
 };
 
-TEST_F(BrowserEndToEnd, AnAllowedSiteSelectsSignsAndDescribesFromThePage)
+// The scenario every browser goes through.
+class BrowserEndToEnd : public EndToEnd, public ::testing::WithParamInterface<Browser> {
+protected:
+    Browser Kind() const override { return GetParam(); }
+};
+
+// What only DevTools can set up or observe.
+class ChromiumEndToEnd : public EndToEnd {
+protected:
+    Browser Kind() const override { return Browser::Chromium; }
+
+    std::string AttachToConsent() { return m_browser->AttachToNewPage(m_chromium->ExtensionUrl("consent.html")); }
+
+    // A session on the extension's background.
+    std::string AttachToBackground()
+    {
+        Json attached = m_browser->Call("Target.attachToTarget",
+                                        "{\"targetId\":" + JsonQuote(m_chromium->WorkerTarget()) + ",\"flatten\":true}");
+        return JsonText(attached.get(), "sessionId");
+    }
+};
+
+TEST_P(BrowserEndToEnd, AnAllowedSiteSelectsSignsAndDescribesFromThePage)
 {
     const std::string page = OpenDemo(*m_site);
     ASSERT_TRUE(HostStarts().empty()) << "a host started before any request";
@@ -344,7 +395,7 @@ TEST_F(BrowserEndToEnd, AnAllowedSiteSelectsSignsAndDescribesFromThePage)
 
     // Calls made at once reach the host one by one, in order: each
     // description follows the call before it.
-    const std::string all = m_browser->Evaluate(
+    const std::string all = m_driver->Evaluate(
         page, "Promise.all([tessera.signMessagePKCS1('abc', 'SHA-256'), tessera.getLastErrorDesc(),"
               " tessera.signMessagePKCS1('abc', 'MD4'), tessera.getLastErrorDesc(),"
               " tessera.request({Function: 'signmessagepkcs1', PARAMS: [{param: 'abc'}, {param: 'SHA-256'}]})])"
@@ -372,7 +423,7 @@ TEST_F(BrowserEndToEnd, AnAllowedSiteSelectsSignsAndDescribesFromThePage)
     EXPECT_EQ(Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')").nErrorCode, 0);
 }
 
-TEST_F(BrowserEndToEnd, AHostThatExitsIsAnErrorAndTheNextRequestStartsAnother)
+TEST_P(BrowserEndToEnd, AHostThatExitsIsAnErrorAndTheNextRequestStartsAnother)
 {
     const std::string page = OpenDemo(*m_site);
     WriteFileBytes(Dir("exit-next-host"), "");
@@ -400,7 +451,7 @@ TEST_F(BrowserEndToEnd, AHostThatExitsIsAnErrorAndTheNextRequestStartsAnother)
     EXPECT_EQ(HostStarts().size(), 3u);
 }
 
-TEST_F(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
+TEST_P(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
 {
     const std::string page = OpenDemo(*m_site);
     Response denied = CallAnswering(page, "tessera.selectSignCertificate('', '')", "deny", m_site->Origin());
@@ -412,16 +463,11 @@ TEST_F(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
 
     // A question closed unanswered refuses too, and is not asked again.
     const std::string other = OpenDemo(*m_otherSite);
-    const int nCall = m_browser->StartEvaluate(other, Settled("tessera.getLastErrorDesc()"));
-    Json created = m_browser->WaitEvent([](const cJSON* e) {
-        return JsonText(e, "method") == "Target.targetCreated" &&
-               JsonText(e, "params.targetInfo.url").find("/consent.html") != std::string::npos;
-    });
-    ASSERT_TRUE(created) << m_browser->LastProblem();
-    m_browser->Call("Target.closeTarget",
-                    "{\"targetId\":" + JsonQuote(JsonText(created.get(), "params.targetInfo.targetId")) + "}");
-    Json closed = m_browser->Await(nCall);
-    Response dismissed = ParseResponse(m_browser->EvaluationValue(closed.get()));
+    Start(other, "tessera.getLastErrorDesc()");
+    const std::string consent = WaitForConsent();
+    ASSERT_FALSE(consent.empty()) << m_driver->LastProblem();
+    ASSERT_TRUE(m_driver->ClosePage(consent)) << m_driver->LastProblem();
+    Response dismissed = Finish(other);
     EXPECT_TRUE(dismissed.bRejected);
     EXPECT_NE(dismissed.strError.find("closed unanswered"), std::string::npos) << dismissed.strError;
     EXPECT_TRUE(Call(other, "tessera.getLastErrorDesc()").bRejected);
@@ -429,7 +475,7 @@ TEST_F(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
     EXPECT_TRUE(HostStarts().empty()) << "a host started for a site that was not allowed";
 }
 
-TEST_F(BrowserEndToEnd, AQuestionClosedBeforeTheExtensionKnowsItsWindowStillRefuses)
+TEST_F(ChromiumEndToEnd, AQuestionClosedBeforeTheExtensionKnowsItsWindowStillRefuses)
 {
     // An answer from the background: it has started and is listening.
     const std::string page = OpenDemo(*m_site);
@@ -468,10 +514,10 @@ TEST_F(BrowserEndToEnd, AQuestionClosedBeforeTheExtensionKnowsItsWindowStillRefu
     EXPECT_TRUE(HostStarts().empty());
 }
 
-TEST_F(BrowserEndToEnd, AllowIgnoresAClickTimedForTheQuestionsAppearance)
+TEST_F(ChromiumEndToEnd, AllowIgnoresAClickTimedForTheQuestionsAppearance)
 {
     const std::string page = OpenDemo(*m_site);
-    const int nCall = m_browser->StartEvaluate(page, Settled("tessera.selectSignCertificate('Alice Signer', '')"));
+    Start(page, "tessera.selectSignCertificate('Alice Signer', '')");
     const std::string consent = AttachToConsent();
     ASSERT_FALSE(consent.empty()) << "no consent window: " << m_browser->LastProblem();
 
@@ -499,13 +545,13 @@ TEST_F(BrowserEndToEnd, AllowIgnoresAClickTimedForTheQuestionsAppearance)
 
     // The question is still open: Don't allow answers it.
     Click(consent, "deny");
-    Response denied = ParseResponse(m_browser->EvaluationValue(m_browser->Await(nCall).get()));
+    Response denied = Finish(page);
     EXPECT_TRUE(denied.bRejected);
     EXPECT_EQ(denied.strError, "Tessera: " + m_site->Origin() + " is not allowed to use your certificates.");
     EXPECT_TRUE(HostStarts().empty());
 }
 
-TEST_F(BrowserEndToEnd, RevokingASiteEndsItsHostAndAsksAgain)
+TEST_P(BrowserEndToEnd, RevokingASiteEndsItsHostAndAsksAgain)
 {
     const std::string page = OpenDemo(*m_site);
     EXPECT_EQ(CallAnswering(page, "tessera.selectSignCertificate('Alice Signer', '')", "allow", m_site->Origin())
@@ -513,7 +559,7 @@ TEST_F(BrowserEndToEnd, RevokingASiteEndsItsHostAndAsksAgain)
               kAlice);
     ASSERT_EQ(HostStarts().size(), 1u);
 
-    ASSERT_TRUE(RevokeFromPopup(m_site->Origin())) << m_browser->LastProblem();
+    ASSERT_TRUE(RevokeFromPopup(m_site->Origin())) << m_driver->LastProblem();
     EXPECT_TRUE(WaitForExit(std::stoi(HostStarts().front())));
 
     // Asked again; the new host knows nothing of the old selection.
@@ -523,14 +569,14 @@ TEST_F(BrowserEndToEnd, RevokingASiteEndsItsHostAndAsksAgain)
     EXPECT_EQ(HostStarts().size(), 2u);
 }
 
-TEST_F(BrowserEndToEnd, OnlyTheExtensionItselfRecordsAnAnswer)
+TEST_F(ChromiumEndToEnd, OnlyTheExtensionItselfRecordsAnAnswer)
 {
     // What a content script can do, and so a renderer taken over by a page:
     // write the extension's storage, and message its background as the
     // popup and the question's page do.
     const std::string origin = m_site->Origin();
     const std::string page = OpenDemo(*m_site);
-    const int world = m_browser->ContentScriptWorld(page, kExtensionId);
+    const int world = m_browser->ContentScriptWorld(page, m_chromium->ExtensionId());
     ASSERT_NE(world, 0) << m_browser->LastProblem();
     const std::string forged = m_browser->Evaluate(
         page,
@@ -554,7 +600,7 @@ TEST_F(BrowserEndToEnd, OnlyTheExtensionItselfRecordsAnAnswer)
     // Answers kept where version 0.1.0 kept them are moved out when the
     // background starts: a refusal stays one, an "allowed" is forgotten.
     const std::string other = m_otherSite->Origin();
-    const std::string popup = m_browser->OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
+    const std::string popup = m_browser->OpenPage(m_chromium->ExtensionUrl("popup.html"));
     ASSERT_FALSE(popup.empty()) << m_browser->LastProblem();
     ASSERT_TRUE(RevokeFromPopup(origin));
     EXPECT_EQ(m_browser->Evaluate(popup, "chrome.storage.local.set({" + JsonQuote("site:" + origin) +
@@ -578,7 +624,7 @@ TEST_F(BrowserEndToEnd, OnlyTheExtensionItselfRecordsAnAnswer)
               "Tessera: " + other + " is not allowed to use your certificates.");
 }
 
-TEST_F(BrowserEndToEnd, RequestsTheHostCouldNotReadAreRefusedAndNothingWaitsBehindThem)
+TEST_P(BrowserEndToEnd, RequestsTheHostCouldNotReadAreRefusedAndNothingWaitsBehindThem)
 {
     const std::string page = OpenDemo(*m_site);
     ASSERT_EQ(CallAnswering(page, "tessera.selectSignCertificate('Alice Signer', '')", "allow", m_site->Origin())
@@ -622,7 +668,7 @@ TEST_F(BrowserEndToEnd, RequestsTheHostCouldNotReadAreRefusedAndNothingWaitsBehi
     EXPECT_EQ(HostStarts().size(), 1u);
 }
 
-TEST_F(BrowserEndToEnd, OneShotHostsAreLimitedPerTabAndEndWithTheSitesGrant)
+TEST_P(BrowserEndToEnd, OneShotHostsAreLimitedPerTabAndEndWithTheSitesGrant)
 {
     const std::string origin = m_site->Origin();
     const std::string page = OpenDemo(*m_site);
@@ -631,8 +677,8 @@ TEST_F(BrowserEndToEnd, OneShotHostsAreLimitedPerTabAndEndWithTheSitesGrant)
     // From here on, every host started reads its requests and never answers.
     WriteFileBytes(Dir("hold-hosts"), "");
     const std::string once = "tessera.request({function: 'GetLastErrorDesc', params: []}, {oneShot: true})";
-    const std::string fifth = m_browser->Evaluate(
-        page, "window.held = [1, 2, 3, 4].map(() => " + once + "); " + Settled(once));
+    const std::string fifth = m_driver->Evaluate(
+        page, "(window.held = [1, 2, 3, 4].map(() => " + once + "), " + Settled(once) + ")");
     EXPECT_EQ(fifth, "Error: Tessera: this tab already has 4 one-shot requests waiting for their hosts; "
                      "send more once they are answered.");
     ASSERT_TRUE(WaitForHostStarts(5)) << HostStarts().size() << " hosts";
@@ -640,8 +686,8 @@ TEST_F(BrowserEndToEnd, OneShotHostsAreLimitedPerTabAndEndWithTheSitesGrant)
     EXPECT_EQ(Call(page, "tessera.getLastErrorDesc()").nErrorCode, 0);
 
     // Taking the site's grant back ends them, and their requests with them.
-    ASSERT_TRUE(RevokeFromPopup(origin)) << m_browser->LastProblem();
-    EXPECT_EQ(m_browser->Evaluate(page, "Promise.allSettled(window.held).then(rs => "
+    ASSERT_TRUE(RevokeFromPopup(origin)) << m_driver->LastProblem();
+    EXPECT_EQ(m_driver->Evaluate(page, "Promise.allSettled(window.held).then(rs => "
                                         "[...new Set(rs.map(r => r.status + ': ' + r.reason?.message))].join('|'))"),
               "rejected: Tessera: " + origin + " is no longer allowed to use your certificates.");
     const std::vector<std::string> starts = HostStarts();
@@ -650,14 +696,14 @@ TEST_F(BrowserEndToEnd, OneShotHostsAreLimitedPerTabAndEndWithTheSitesGrant)
         EXPECT_TRUE(WaitForExit(std::stoi(pid))) << "host " << pid << " is still running";
 }
 
-TEST_F(BrowserEndToEnd, PagesWithoutASecureOriginOfTheirOwnAreRefusedWithoutAQuestion)
+TEST_P(BrowserEndToEnd, PagesWithoutASecureOriginOfTheirOwnAreRefusedWithoutAQuestion)
 {
     // A page sandboxed by its response header has an opaque origin, though
     // its address still names the site.
     StaticServer sandboxed(std::string(TESSERA_SOURCE_DIR) + "/examples/demo");
     sandboxed.AddHeader("/index.html", "Content-Security-Policy: sandbox allow-scripts");
     const std::string page = OpenDemo(sandboxed);
-    EXPECT_EQ(m_browser->Evaluate(page, "self.origin + ' ' + location.origin"), "null " + sandboxed.Origin());
+    EXPECT_EQ(m_driver->Evaluate(page, "self.origin + ' ' + location.origin"), "null " + sandboxed.Origin());
     Response opaque = Call(page, "tessera.selectSignCertificate('', '')");
     EXPECT_TRUE(opaque.bRejected);
     EXPECT_EQ(opaque.strError, "Tessera: only http and https pages with an origin of their own may use certificates.");
@@ -665,8 +711,8 @@ TEST_F(BrowserEndToEnd, PagesWithoutASecureOriginOfTheirOwnAreRefusedWithoutAQue
     // Plain http from anywhere but this computer: anyone on the way could
     // pose as the site.
     const std::string insecure = "http://" + std::string(kOtherHost) + ":" + std::to_string(m_site->Port());
-    const std::string remote = m_browser->OpenPage(insecure + "/index.html");
-    ASSERT_FALSE(remote.empty()) << m_browser->LastProblem();
+    const std::string remote = m_driver->OpenPage(insecure + "/index.html");
+    ASSERT_FALSE(remote.empty()) << m_driver->LastProblem();
     Response plain = Call(remote, "tessera.selectSignCertificate('', '')");
     EXPECT_TRUE(plain.bRejected);
     EXPECT_EQ(plain.strError.rfind("Tessera: " + insecure + " is not a secure site", 0), 0u) << plain.strError;
@@ -674,7 +720,7 @@ TEST_F(BrowserEndToEnd, PagesWithoutASecureOriginOfTheirOwnAreRefusedWithoutAQue
     EXPECT_TRUE(HostStarts().empty());
 }
 
-TEST_F(BrowserEndToEnd, ATabThatMovesToAnotherSiteEndsItsHost)
+TEST_P(BrowserEndToEnd, ATabThatMovesToAnotherSiteEndsItsHost)
 {
     const std::string page = OpenDemo(*m_site);
     EXPECT_EQ(CallAnswering(page, "tessera.selectSignCertificate('Alice Signer', '')", "allow", m_site->Origin())
@@ -683,15 +729,18 @@ TEST_F(BrowserEndToEnd, ATabThatMovesToAnotherSiteEndsItsHost)
     ASSERT_EQ(HostStarts().size(), 1u);
 
     // To the other site: the first one's host ends, though the new site asks nothing.
-    ASSERT_TRUE(m_browser->Navigate(page, m_otherSite->Origin() + "/index.html")) << m_browser->LastProblem();
+    ASSERT_TRUE(m_driver->Navigate(page, m_otherSite->Origin() + "/index.html")) << m_driver->LastProblem();
     EXPECT_TRUE(WaitForExit(std::stoi(HostStarts().front()))) << "the first site's host is still running";
 
     // And back: a new host, with nothing selected.
-    ASSERT_TRUE(m_browser->Navigate(page, m_site->Origin() + "/index.html")) << m_browser->LastProblem();
+    ASSERT_TRUE(m_driver->Navigate(page, m_site->Origin() + "/index.html")) << m_driver->LastProblem();
     Response back = Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')");
     EXPECT_FALSE(back.bRejected) << back.strError;
     EXPECT_EQ(back.nErrorCode, kNotReady);
     EXPECT_EQ(HostStarts().size(), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Browsers, BrowserEndToEnd, ::testing::Values(Browser::Chromium, Browser::Firefox),
+                         [](const ::testing::TestParamInfo<Browser>& info) { return NameOf(info.param); });
 
 } // namespace

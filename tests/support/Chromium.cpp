@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace tessera::test {
@@ -54,6 +57,36 @@ std::string ChromiumPath()
     return "";
 }
 
+std::string ChromiumExtensionId(const std::string& strManifestPath)
+{
+    std::ifstream in(strManifestPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    Json manifest(cJSON_Parse(text.str().c_str()));
+    const std::string strKey = JsonText(manifest.get(), "key");
+    if (strKey.empty())
+        return "";
+    std::vector<unsigned char> der(strKey.size());
+    const int nDecoded = EVP_DecodeBlock(der.data(), reinterpret_cast<const unsigned char*>(strKey.data()),
+                                         static_cast<int>(strKey.size()));
+    if (nDecoded < 0)
+        return "";
+    // EVP_DecodeBlock counts the bytes the padding stands for as well.
+    size_t nLength = static_cast<size_t>(nDecoded);
+    for (size_t i = strKey.size(); i > 0 && strKey[i - 1] == '='; --i)
+        --nLength;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int nDigest = 0;
+    if (EVP_Digest(der.data(), nLength, digest, &nDigest, EVP_sha256(), nullptr) != 1 || nDigest < 16)
+        return "";
+    std::string id;
+    for (unsigned int i = 0; i < 16; ++i) {
+        id += static_cast<char>('a' + (digest[i] >> 4));
+        id += static_cast<char>('a' + (digest[i] & 0x0F));
+    }
+    return id;
+}
+
 Chromium::Chromium(const ChromiumOptions& options)
 {
     int fdsCommands[2];
@@ -74,9 +107,10 @@ Chromium::Chromium(const ChromiumOptions& options)
         "--disable-sync",
         "--disable-dev-shm-usage",
         "--user-data-dir=" + options.strUserDataDir,
-        "--load-extension=" + options.strExtensionDir,
         "--remote-debugging-pipe",
     };
+    if (!options.strExtensionDir.empty())
+        args.push_back("--load-extension=" + options.strExtensionDir);
     args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
     args.push_back("about:blank");
     std::vector<char*> argv;

@@ -29,7 +29,7 @@ std::string JsonText(const cJSON* object, const char* pszPath);
 
 struct ChromiumOptions {
     std::string strUserDataDir;  // fresh profile directory, made by the caller
-    std::string strExtensionDir; // unpacked extension to load
+    std::string strExtensionDir; // unpacked extension to load; "" loads none
     std::string strStderrLog;    // where the browser's stderr goes
     std::vector<std::string> extraArgs; // more command-line switches
 };
@@ -105,5 +105,10 @@ private:
 
 // The installed Chromium binary, or "" when there is none.
 std::string ChromiumPath();
+
+// The id Chromium gives the extension whose manifest this is: the first 32
+// hex digits of the SHA-256 of its "key" (base64 DER), each digit 0-f written
+// as a letter a-p. "" when the manifest has no key.
+std::string ChromiumExtensionId(const std::string& strManifestPath);
 
 } // namespace tessera::test
