@@ -1,35 +1,42 @@
-// Round trips from a web page in headless Chromium, through the extension,
-// to tessera-host and back: over the tab's persistent port, and one-shot
-// (a host started for each request). The floors, measured in the same run,
-// are the same requests sent straight to the host over a pipe, and a host
-// spawned for each one.
+// Round trips from a web page in headless Chromium and in headless Firefox,
+// through the extension, to tessera-host and back: over the tab's persistent
+// port, and one-shot (a host started for each request). The floors, measured
+// in the same run, are the same requests sent straight to the host over a
+// pipe, and a host spawned for each one.
 #include <cjson/cJSON.h>
 #include <stdlib.h>
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BenchProcess.h"
+#include "tests/support/BrowserDriver.h"
 #include "tests/support/Chromium.h"
+#include "tests/support/Firefox.h"
 #include "tests/support/FixtureStore.h"
 #include "tests/support/StaticServer.h"
 
 using namespace tessera::bench;
+using tessera::test::BrowserDriver;
+using tessera::test::BrowserSetup;
 using tessera::test::Chromium;
-using tessera::test::ChromiumOptions;
+using tessera::test::ChromiumDriver;
 using tessera::test::ChromiumPath;
+using tessera::test::FirefoxDriver;
+using tessera::test::FirefoxPath;
 using tessera::test::FixtureStore;
 using tessera::test::Json;
 using tessera::test::JsonQuote;
 using tessera::test::JsonText;
 using tessera::test::RunShell;
 using tessera::test::StaticServer;
+using tessera::test::WriteFileBytes;
 
 namespace {
 
 constexpr int kRuns = 50;
-constexpr char kExtensionId[] = "ifmbfnfgabklceccnoeccmjnlffpnblh";
 const std::string kDescribe = R"({"function":"GetLastErrorDesc","params":[]})";
 const std::string kSelect = R"({"function":"SelectSignCertificate","params":[{"param":"Alice Signer"},{"param":""}]})";
 const std::string kSign = R"({"function":"SignMessagePKCS1","params":[{"param":"abc"},{"param":"SHA-256"}]})";
@@ -118,6 +125,22 @@ double PipeMedian(const Child& host, const std::string& request)
     return Median(times);
 }
 
+// A host spawned for each request, in microseconds.
+double SpawnMedian(const std::string& strHost)
+{
+    std::vector<double> times;
+    std::string body;
+    for (int i = 0; i < kRuns; ++i) {
+        const auto start = Clock::now();
+        Child once = Spawn({strHost});
+        WriteAll(once.in, Frame(kDescribe));
+        ReadFrame(once.out, body);
+        times.push_back(MicrosecondsSince(start));
+        Finish(once);
+    }
+    return Median(times);
+}
+
 // The same requests straight to the host: one long-lived pipe, and a host
 // spawned for each request, in microseconds.
 void DirectMedians(const std::string& strHost, double& persistent, double& oneShot, double& sign)
@@ -131,93 +154,134 @@ void DirectMedians(const std::string& strHost, double& persistent, double& oneSh
     ReadFrame(host.out, body);
     sign = PipeMedian(host, kSign);
     Finish(host);
+    oneShot = SpawnMedian(strHost);
+}
 
-    std::vector<double> times;
-    for (int i = 0; i < kRuns; ++i) {
-        const auto start = Clock::now();
-        Child once = Spawn({strHost});
-        WriteAll(once.in, Frame(kDescribe));
-        ReadFrame(once.out, body);
-        times.push_back(MicrosecondsSince(start));
-        Finish(once);
+// The page's medians in one browser, as JSON text ("" on failure). The site
+// is allowed from the toolbar popup's page, as its Allow button does.
+std::string PageMedians(BrowserDriver& browser, const StaticServer& site)
+{
+    if (!browser.Ready()) {
+        std::fprintf(stderr, "%s did not start: %s\n", browser.Name(), browser.LastProblem().c_str());
+        return "";
     }
-    oneShot = Median(times);
+    const std::string popup = browser.OpenPage(browser.ExtensionUrl("popup.html"));
+    browser.Evaluate(popup, "chrome.runtime.sendMessage({type: 'site-set', origin: " + JsonQuote(site.Origin()) +
+                                ", allowed: true}).then(() => 'ok')");
+    const std::string page = browser.OpenPage(site.Origin() + "/index.html");
+    const std::string results = browser.Evaluate(page, WithRuns(kPageScript), std::chrono::minutes(5));
+    if (results.empty())
+        std::fprintf(stderr, "the page failed in %s: %s\n", browser.Name(), browser.LastProblem().c_str());
+    return results;
+}
+
+// A row of figures in microseconds, one column per browser; "-" for none.
+void Row(const char* pszWhat, double chromium, double firefox)
+{
+    const auto cell = [](double value) {
+        char text[32];
+        if (value < 0)
+            std::snprintf(text, sizeof text, "%10s", "-");
+        else
+            std::snprintf(text, sizeof text, "%10.0f", value);
+        return std::string(text);
+    };
+    std::printf("%-52s%s%s\n", pszWhat, cell(chromium).c_str(), cell(firefox).c_str());
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s TESSERA_HOST SOURCE_DIR\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s TESSERA_HOST SOURCE_DIR BINARY_DIR\n", argv[0]);
         return 2;
     }
-    const std::string strHost = argv[1];
+    char* pszHost = realpath(argv[1], nullptr); // the browsers start it from a directory of their own
+    if (pszHost == nullptr) {
+        std::fprintf(stderr, "no host at %s\n", argv[1]);
+        return 2;
+    }
+    const std::string strHost = pszHost;
+    free(pszHost);
     const std::string strSource = argv[2];
-    if (ChromiumPath().empty()) {
-        std::fprintf(stderr, "Chromium is not installed (tools/setup-deps installs it)\n");
+    const std::string strBinary = argv[3];
+    if (ChromiumPath().empty() || FirefoxPath().empty()) {
+        std::fprintf(stderr, "Chromium or Firefox ESR is not installed (tools/setup-deps installs both)\n");
         return 1;
     }
     FixtureStore::Get(); // HOME and the tokens for the host, and for the browser's hosts
+    const std::string strStoreHome = std::getenv("HOME");
 
     char szDir[] = "/tmp/tessera-browser-bench-XXXXXX";
     if (mkdtemp(szDir) == nullptr)
         return 1;
     const std::string strDir = szDir;
-    if (RunShell(strSource + "/tools/register-browsers --host " + strHost + " --user-data-dir " + strDir +
-                 "/profile > /dev/null") != 0)
+    // Firefox looks for the host in its own HOME; the host is started
+    // through a wrapper that puts the store's HOME back (its cost is
+    // measured below, beside the host's own).
+    const std::string strWrapper = strDir + "/host-wrapper";
+    WriteFileBytes(strWrapper, "#!/bin/sh\nHOME='" + strStoreHome + "'\nexport HOME\nexec '" + strHost + "' \"$@\"\n");
+    if (RunShell("chmod +x " + strWrapper + " && mkdir " + strDir + "/home " + strDir + "/firefox-profile") != 0 ||
+        RunShell(strSource + "/tools/register-browsers --host " + strHost + " --user-data-dir " + strDir +
+                 "/profile > /dev/null") != 0 ||
+        RunShell("HOME=" + strDir + "/home " + strSource + "/tools/register-browsers --host " + strWrapper +
+                 " > /dev/null") != 0)
         return 1;
 
     double directPersistent = 0, directOneShot = 0, directSign = 0;
     DirectMedians(strHost, directPersistent, directOneShot, directSign);
+    const double wrappedOneShot = SpawnMedian(strWrapper);
 
-    std::string strResults, strNative;
+    std::string strChromium, strNative, strFirefox;
     {
         StaticServer site(strSource + "/examples/demo");
-        Chromium browser(ChromiumOptions{strDir + "/profile", strSource + "/extension", strDir + "/chromium.log", {}});
-        browser.Call("Target.setDiscoverTargets", "{\"discover\":true}");
-        Json worker = browser.WaitForServiceWorker(kExtensionId);
-        // Allow the site from the toolbar popup's page, as its Allow button does.
-        const std::string popup = browser.OpenPage(std::string("chrome-extension://") + kExtensionId + "/popup.html");
-        browser.Evaluate(popup, "chrome.runtime.sendMessage({type: 'site-set', origin: " + JsonQuote(site.Origin()) +
-                                    ", allowed: true}).then(() => 'ok')");
-        const std::string page = browser.OpenPage(site.Origin() + "/index.html");
-        strResults = browser.Evaluate(page, WithRuns(kPageScript), std::chrono::minutes(5));
-        if (strResults.empty())
-            std::fprintf(stderr, "the page failed: %s\n", browser.LastProblem().c_str());
+        ChromiumDriver browser(
+            BrowserSetup{strDir + "/profile", strStoreHome, strDir + "/chromium.log", strSource + "/extension", {}});
+        strChromium = PageMedians(browser, site);
 
         // The native leg alone, from the extension's background.
-        Json attached = browser.Call("Target.attachToTarget",
-                                     "{\"targetId\":" + JsonQuote(JsonText(worker.get(), "params.targetInfo.targetId")) +
-                                         ",\"flatten\":true}");
-        strNative = browser.Evaluate(JsonText(attached.get(), "sessionId"), WithRuns(kBackgroundScript),
-                                     std::chrono::minutes(5));
+        Chromium& devTools = browser.DevTools();
+        Json attached = devTools.Call("Target.attachToTarget",
+                                      "{\"targetId\":" + JsonQuote(browser.WorkerTarget()) + ",\"flatten\":true}");
+        strNative = devTools.Evaluate(JsonText(attached.get(), "sessionId"), WithRuns(kBackgroundScript),
+                                      std::chrono::minutes(5));
         if (strNative.empty())
-            std::fprintf(stderr, "the background failed: %s\n", browser.LastProblem().c_str());
+            std::fprintf(stderr, "the background failed: %s\n", devTools.LastProblem().c_str());
+    }
+    {
+        StaticServer site(strSource + "/examples/demo");
+        FirefoxDriver browser(BrowserSetup{strDir + "/firefox-profile", strDir + "/home", strDir + "/firefox.log",
+                                           strBinary + "/extension-firefox", {}});
+        strFirefox = PageMedians(browser, site);
     }
     RunShell("rm -rf '" + strDir + "'");
-    Json results(cJSON_Parse(strResults.c_str()));
+    Json chromium(cJSON_Parse(strChromium.c_str()));
     Json native(cJSON_Parse(strNative.c_str()));
-    if (!results || !native)
+    Json firefox(cJSON_Parse(strFirefox.c_str()));
+    if (!chromium || !native || !firefox)
         return 1;
 
-    const double pagePersistent = PageMedian(results.get(), "persistent") * 1000;
-    const double pageOneShot = PageMedian(results.get(), "oneShot") * 1000;
-    const double pageSign = PageMedian(results.get(), "sign") * 1000;
-    std::printf("medians of %d round trips, in microseconds\n", kRuns);
-    std::printf("GetLastErrorDesc from the page, persistent port: %.0f\n", pagePersistent);
-    std::printf("GetLastErrorDesc from the page, one-shot:        %.0f\n", pageOneShot);
-    std::printf("SignMessagePKCS1 from the page, persistent port: %.0f\n", pageSign);
-    std::printf("page to background and back, no host:          %.0f\n", PageMedian(results.get(), "relay") * 1000);
-    std::printf("GetLastErrorDesc from the background, native port: %.0f\n", PageMedian(native.get(), "persistent") * 1000);
-    std::printf("GetLastErrorDesc from the background, one-shot:    %.0f\n", PageMedian(native.get(), "oneShot") * 1000);
-    std::printf("GetLastErrorDesc straight over a pipe:           %.0f\n", directPersistent);
-    std::printf("GetLastErrorDesc from a host spawned for it:     %.0f\n", directOneShot);
-    std::printf("SignMessagePKCS1 straight over a pipe:           %.0f\n", directSign);
-    std::printf("one-shot / persistent, from the page: %.1f\n", pageOneShot / pagePersistent);
-    std::printf("browser's share of a persistent round trip: %.0f us (page / pipe %.1f)\n",
-                pagePersistent - directPersistent, pagePersistent / directPersistent);
-    std::printf("browser's share of a one-shot round trip: %.0f us (page / spawn %.1f)\n",
-                pageOneShot - directOneShot, pageOneShot / directOneShot);
+    const auto us = [](const Json& results, const char* pszName) { return PageMedian(results.get(), pszName) * 1000; };
+    std::printf("medians of %d round trips, in microseconds             Chromium   Firefox\n", kRuns);
+    Row("GetLastErrorDesc from the page, persistent port:", us(chromium, "persistent"), us(firefox, "persistent"));
+    Row("GetLastErrorDesc from the page, one-shot:", us(chromium, "oneShot"), us(firefox, "oneShot"));
+    Row("SignMessagePKCS1 from the page, persistent port:", us(chromium, "sign"), us(firefox, "sign"));
+    Row("page to background and back, no host:", us(chromium, "relay"), us(firefox, "relay"));
+    Row("GetLastErrorDesc from the background, native port:", us(native, "persistent"), -1);
+    Row("GetLastErrorDesc from the background, one-shot:", us(native, "oneShot"), -1);
+    std::printf("GetLastErrorDesc straight over a pipe:              %10.0f\n", directPersistent);
+    std::printf("GetLastErrorDesc from a host spawned for it:        %10.0f\n", directOneShot);
+    std::printf("the same through Firefox's HOME wrapper:            %10.0f\n", wrappedOneShot);
+    std::printf("SignMessagePKCS1 straight over a pipe:              %10.0f\n", directSign);
+    for (const auto& [pszName, results, spawn] :
+         {std::tuple{"Chromium", &chromium, directOneShot}, std::tuple{"Firefox", &firefox, wrappedOneShot}}) {
+        const double persistent = us(*results, "persistent");
+        const double oneShot = us(*results, "oneShot");
+        std::printf("%s: one-shot / persistent %.1f; browser's share of a persistent round trip %.0f us "
+                    "(page / pipe %.1f), of a one-shot %.0f us (page / spawn %.1f)\n",
+                    pszName, oneShot / persistent, persistent - directPersistent, persistent / directPersistent,
+                    oneShot - spawn, oneShot / spawn);
+    }
     return 0;
 }

@@ -59,6 +59,8 @@ FirefoxOptions FirefoxOptionsFor(const BrowserSetup& setup)
     options.prefs.emplace_back("extensions.webextensions.uuids",
                                JsonQuote(std::string("{\"") + kFirefoxExtensionId + "\":\"" + kFirefoxExtensionUuid +
                                          "\"}"));
+    // performance.now() at full precision, for timings taken in pages.
+    options.prefs.emplace_back("privacy.reduceTimerPrecision", "false");
     if (!setup.localHosts.empty())
         options.prefs.emplace_back("network.dns.localDomains", JsonQuote(Join(setup.localHosts, ",")));
     return options;
