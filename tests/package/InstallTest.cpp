@@ -58,7 +58,7 @@ protected:
         if (TESSERA_SANITIZED)
             GTEST_SKIP() << "sanitizer build: not a release package";
         if (!TESSERA_PACKS_CRX)
-            GTEST_SKIP() << "this tree packs no CRX (Chromium was missing when it was configured)";
+            GTEST_SKIP() << "this tree packs no CRX (TESSERA_EXTENSION_CRX is off, or Chromium was missing when it was configured)";
         if (geteuid() != 0)
             GTEST_SKIP() << "installing the package takes root";
         if (ChromiumPath().empty() || RunShell("command -v apt-get > /dev/null") != 0)

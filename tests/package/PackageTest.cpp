@@ -252,7 +252,7 @@ TEST_F(PackageTest, ManifestsAreTheTemplatesNamingTheInstalledHost)
 TEST_F(PackageTest, CarriesTheExtensionPackedWithTheIdTheManifestsNameForTheBrowsersToInstall)
 {
     if (!TESSERA_PACKS_CRX)
-        GTEST_SKIP() << "this tree packs no CRX (Chromium was missing when it was configured)";
+        GTEST_SKIP() << "this tree packs no CRX (TESSERA_EXTENSION_CRX is off, or Chromium was missing when it was configured)";
     // The id the unpacked extension has, from its manifest's key.
     const Json manifest = ParseJson(ReadFileBytes(TESSERA_SOURCE_DIR "/extension/manifest.json"));
     ASSERT_TRUE(manifest);
