@@ -125,6 +125,16 @@ double PipeMedian(const Child& host, const std::string& request)
     return Median(times);
 }
 
+// Directories removed however the bench ends.
+struct RemovedAtExit {
+    std::vector<std::string> dirs;
+    ~RemovedAtExit()
+    {
+        for (const std::string& dir : dirs)
+            RunShell("rm -rf '" + dir + "'");
+    }
+};
+
 // A host spawned for each request, in microseconds.
 double SpawnMedian(const std::string& strHost)
 {
@@ -210,13 +220,19 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Chromium or Firefox ESR is not installed (tools/setup-deps installs both)\n");
         return 1;
     }
-    FixtureStore::Get(); // HOME and the tokens for the host, and for the browser's hosts
-    const std::string strStoreHome = std::getenv("HOME");
+    // HOME and the tokens for the host, and for the browsers' hosts: a store
+    // of the bench's own unless TESSERA_TEST_STORE names one, removed at the end.
+    const bool bOwnStore = std::getenv("TESSERA_TEST_STORE") == nullptr || *std::getenv("TESSERA_TEST_STORE") == '\0';
+    RemovedAtExit removed;
+    if (bOwnStore)
+        removed.dirs.push_back(FixtureStore::Get().Dir());
+    const std::string strStoreHome = FixtureStore::Get().Dir() + "/home";
 
     char szDir[] = "/tmp/tessera-browser-bench-XXXXXX";
     if (mkdtemp(szDir) == nullptr)
         return 1;
     const std::string strDir = szDir;
+    removed.dirs.push_back(strDir);
     // Firefox looks for the host in its own HOME; the host is started
     // through a wrapper that puts the store's HOME back (its cost is
     // measured below, beside the host's own).
@@ -255,7 +271,6 @@ int main(int argc, char** argv)
                                            strBinary + "/extension-firefox", {}});
         strFirefox = PageMedians(browser, site);
     }
-    RunShell("rm -rf '" + strDir + "'");
     Json chromium(cJSON_Parse(strChromium.c_str()));
     Json native(cJSON_Parse(strNative.c_str()));
     Json firefox(cJSON_Parse(strFirefox.c_str()));
