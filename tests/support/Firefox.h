@@ -3,10 +3,12 @@
 // commands [0, id, "Name", {params}] answered by [1, id, error, result], one
 // command at a time. No separate driver program is needed.
 //
-// The browser runs in a process group of its own, with its own HOME. A
-// watchdog process kills that group when this object is destroyed, and also
-// when the test process dies without destroying it (a crash, an abort, a
-// timeout's SIGKILL): Firefox would otherwise outlive its driver.
+// The browser runs in a process group of its own, with its own HOME, and
+// the group (content processes and native hosts included) is killed when
+// this object is destroyed. Firefox would outlive a driver that dies without
+// doing so (a crash, an abort, a timeout's SIGKILL), so a watchdog process
+// waits on a pipe from this one and kills the group when the pipe closes
+// without a word.
 #pragma once
 
 #include <sys/types.h>
