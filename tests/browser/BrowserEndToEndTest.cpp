@@ -421,6 +421,13 @@ TEST_P(BrowserEndToEnd, AnAllowedSiteSelectsSignsAndDescribesFromThePage)
     EXPECT_EQ(Call(other, "tessera.signMessagePKCS1('abc', 'SHA-256')").nErrorCode, kNotReady);
     EXPECT_EQ(HostStarts().size(), 2u);
     EXPECT_EQ(Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')").nErrorCode, 0);
+
+    // A certificate whose only copy is in a Firefox profile signs too.
+    EXPECT_EQ(Call(other, "tessera.selectSignCertificate('Fiona Fox', '')").strResult,
+              "CN=Fiona Fox, O=Tessera Fox, C=CN");
+    Response fromProfile = Call(other, "tessera.signMessage('from a profile', 'SHA-256')");
+    ASSERT_EQ(fromProfile.nErrorCode, 0) << fromProfile.strRaw << fromProfile.strError;
+    EXPECT_TRUE(AttachedVerifies(fromProfile.strResult, "from a profile"));
 }
 
 TEST_P(BrowserEndToEnd, AHostThatExitsIsAnErrorAndTheNextRequestStartsAnother)

@@ -2,6 +2,14 @@
 // signature checked by the openssl command-line tool.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -291,6 +299,90 @@ TEST_F(HostSigning, CertificatesInFirefoxProfilesSignAndTheProfilesAreNeverWritt
     // were opened and a key of each was used.
     ASSERT_EQ(RunShell(snapshot + " > " + Path("profiles-after.txt")), 0);
     EXPECT_EQ(ReadFileBytes(Path("profiles-after.txt")), ReadFileBytes(Path("profiles-before.txt")));
+}
+
+// A headless Firefox running on a profile, started in a process group of its
+// own and killed with it whatever the test's outcome.
+class RunningFirefox {
+public:
+    RunningFirefox(const std::string& strProfile, const std::string& strHome)
+    {
+        const std::string strHomeVar = "HOME=" + strHome;
+        std::vector<std::string> args = {"firefox-esr", "-headless", "-no-remote", "-profile", strProfile, "about:blank"};
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (char** p = environ; *p != nullptr; ++p) {
+            if (std::string(*p).rfind("HOME=", 0) != 0)
+                envp.push_back(*p);
+        }
+        envp.push_back(const_cast<char*>(strHomeVar.c_str()));
+        envp.push_back(nullptr);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    ~RunningFirefox()
+    {
+        if (m_pid <= 0)
+            return;
+        kill(-m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+TEST_F(HostSigning, AProfileThatARunningFirefoxHoldsIsReadAllTheSame)
+{
+    if (RunShell("command -v firefox-esr > /dev/null") != 0)
+        GTEST_SKIP() << "Firefox ESR is not installed (tools/setup-deps installs it)";
+    // A copy of the fixture's default profile, for Firefox to run on and
+    // change as it likes, listed in a home of its own for the host.
+    const std::string dir = Path("running-firefox");
+    const std::string profile = dir + "/profile";
+    ASSERT_EQ(RunShell("rm -rf '" + dir + "' && mkdir -p '" + dir + "/home/.mozilla/firefox' '" + dir +
+                       "/firefox-home' && cp -r '" + FixtureStore::Get().Dir() +
+                       "/home/.config/mozilla/firefox/k3x9tq2b.default-esr' '" + profile + "' && rm '" + profile +
+                       "/lock'"),
+              0);
+    WriteFileBytes(dir + "/home/.mozilla/firefox/profiles.ini",
+                   "[Profile0]\nName=running\nIsRelative=0\nPath=" + profile + "\n");
+
+    // Started, and holding its certificate database open: the key database
+    // is opened with it, so its opening is the event to wait for.
+    const int fd = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(inotify_add_watch(fd, (profile + "/key4.db").c_str(), IN_OPEN), 0);
+    RunningFirefox firefox(profile, dir + "/firefox-home");
+    ASSERT_GT(firefox.Pid(), 0);
+    pollfd pfd{fd, POLLIN, 0};
+    const bool bOpened = poll(&pfd, 1, 60000) == 1;
+    close(fd);
+    ASSERT_TRUE(bOpened) << "Firefox did not open its key database";
+
+    HostOptions options = Options();
+    options.env["HOME"] = dir + "/home";
+    Host host(options);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Fiona Fox", ""}).result, "CN=Fiona Fox, O=Tessera Fox, C=CN");
+    const Response pkcs1 = host.Call("SignMessagePKCS1", {"abc", "SHA-256"});
+    ASSERT_EQ(pkcs1.errorcode, 0);
+    EXPECT_TRUE(Pkcs1Verifies("fox", "sha256", "abc", pkcs1.result));
+    EXPECT_EQ(host.Finish(), 0);
+    EXPECT_EQ(kill(firefox.Pid(), 0), 0) << "Firefox ended before the host had read its profile";
 }
 
 TEST_F(HostSigning, ATokenThatHidesItsKeysUntilLoginStillOffersItsCertificates)
