@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "CertContextData.h"
 #include "CryptoProviderData.h"
 #include "kernel/platform/LastError.h"
 #include "NssSession.h"
@@ -22,6 +23,13 @@ struct SlotListDeleter {
 struct CertListDeleter {
     void operator()(CERTCertList* p) const { CERT_DestroyCertList(p); }
 };
+struct GenericObjectsDeleter {
+    void operator()(PK11GenericObject* p) const { PK11_DestroyGenericObjects(p); }
+};
+struct ItemContentsDeleter {
+    void operator()(SECItem* p) const { SECITEM_FreeItem(p, PR_FALSE); }
+};
+using CertificatePtr = std::unique_ptr<CERTCertificate, CertificateDeleter>;
 
 bool IsStoreName(const char16_t* pwsz, const char16_t* pwszName)
 {
@@ -45,6 +53,45 @@ struct Offered {
     std::set<std::string> fromDatabases;
 };
 
+// The certificate objects a token shows without a login, read from the
+// token itself. NSS keeps its own copy of a hardware token's objects and,
+// unless it believes the token shows its certificates publicly, lists none
+// of them before login, although the token answers for them to anyone: so
+// smart cards are asked directly when NSS lists nothing.
+void ReadCertificateObjects(PK11SlotInfo* pSlot, std::vector<CertificatePtr>& vtrCerts)
+{
+    const std::unique_ptr<PK11GenericObject, GenericObjectsDeleter> pObjects(
+        PK11_FindGenericObjects(pSlot, CKO_CERTIFICATE));
+    for (PK11GenericObject* pObject = pObjects.get(); pObject != nullptr;
+         pObject = PK11_GetNextGenericObject(pObject)) {
+        SECItem value{siBuffer, nullptr, 0};
+        if (PK11_ReadRawAttribute(PK11_TypeGeneric, pObject, CKA_VALUE, &value) != SECSuccess)
+            continue;
+        const std::unique_ptr<SECItem, ItemContentsDeleter> pValue(&value);
+        // A certificate NSS already knows by these bytes comes back as that one.
+        CertificatePtr pCert(CERT_NewTempCertificate(CERT_GetDefaultCertDB(), &value, nullptr, PR_FALSE, PR_TRUE));
+        if (pCert)
+            vtrCerts.push_back(std::move(pCert));
+    }
+}
+
+// The certificates on one token, found without a login or a prompt.
+std::vector<CertificatePtr> ListTokenCertificates(PK11SlotInfo* pSlot)
+{
+    std::vector<CertificatePtr> vtrCerts;
+    const std::unique_ptr<CERTCertList, CertListDeleter> pCerts(PK11_ListCertsInSlot(pSlot));
+    if (pCerts) {
+        for (CERTCertListNode* pNode = CERT_LIST_HEAD(pCerts); !CERT_LIST_END(pNode, pCerts);
+             pNode = CERT_LIST_NEXT(pNode))
+            vtrCerts.emplace_back(CERT_DupCertificate(pNode->cert));
+    }
+    // NSS's own databases list all they hold; only a device may hide its
+    // certificates from NSS's listing.
+    if (vtrCerts.empty() && !PK11_IsInternal(pSlot))
+        ReadCertificateObjects(pSlot, vtrCerts);
+    return vtrCerts;
+}
+
 // Appends the certificates of one token whose private key the token may
 // hold (TokenMayHoldKey): a token that hides its keys until login still has
 // its certificates offered, and nothing here logs in.
@@ -59,13 +106,8 @@ bool AppendTokenCertificates(CertStore& store, PK11SlotInfo* pSlot, bool bProfil
     strSerial += '/';
     strSerial += PK11_GetTokenName(pSlot);
     const bool bDatabase = bProfile || PK11_IsInternalKeySlot(pSlot);
-    // Listing a slot asks it for certificates only: no login, no prompt.
-    std::unique_ptr<CERTCertList, CertListDeleter> pCerts(PK11_ListCertsInSlot(pSlot));
-    if (!pCerts)
-        return true;
-    for (CERTCertListNode* pNode = CERT_LIST_HEAD(pCerts); !CERT_LIST_END(pNode, pCerts);
-         pNode = CERT_LIST_NEXT(pNode)) {
-        CERTCertificate* pCert = pNode->cert;
+    for (CertificatePtr& pOwned : ListTokenCertificates(pSlot)) {
+        CERTCertificate* pCert = pOwned.get();
         if (!TokenMayHoldKey(pSlot, pCert))
             continue;
         std::vector<uint8_t> vtrDer(pCert->derCert.data, pCert->derCert.data + pCert->derCert.len);
@@ -73,8 +115,8 @@ bool AppendTokenCertificates(CertStore& store, PK11SlotInfo* pSlot, bool bProfil
             continue;
         if (!offered.perToken.emplace(strSerial, vtrDer).second)
             continue;
-        CertContextRef pContext = CreateTokenCertificateContext(vtrDer.data(), vtrDer.size(), CERT_DupCertificate(pCert),
-                                                           PK11_ReferenceSlot(pSlot));
+        CertContextRef pContext =
+            CreateTokenCertificateContext(vtrDer.data(), vtrDer.size(), pOwned.release(), PK11_ReferenceSlot(pSlot));
         if (pContext && !store.AddCertificate(pContext, false))
             return false;
     }
