@@ -5,7 +5,8 @@
 //    goes (key lookup, the key's attributes, the RSA operation) and OpenSSL's
 //    own RSA operation in-process for scale;
 //  - ExtractCertificatesFromLocalStore plus FilterCertificates over a store
-//    of 200 certificates.
+//    of 200 certificates: the first listing (NSS opened with it), and again,
+//    as a host selects a second time.
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <pk11pub.h>
@@ -188,9 +189,10 @@ void BenchStore(const std::string& strDir)
         FilterCertificates(&filter, passed, all);
         nPassed = passed.size();
     });
-    std::printf("store of %zu certificates (first listing, NSS opened: %.1f ms): extract + filter %.1f ms, "
-                "%.1f us per certificate (%zu passed)\n",
-                nCerts, first / 1000, both / 1000, both / static_cast<double>(nCerts), nPassed);
+    std::printf("store of %zu certificates: first listing, NSS opened, %.1f ms (%.0f us per certificate); "
+                "selecting again, extract + filter %.1f ms, %.1f us per certificate (goal <= 150; %zu passed)\n",
+                nCerts, first / 1000, first / static_cast<double>(nCerts), both / 1000,
+                both / static_cast<double>(nCerts), nPassed);
 }
 
 } // namespace

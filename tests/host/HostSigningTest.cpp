@@ -160,6 +160,30 @@ TEST_F(HostSigning, SelectionFindsOneMatchAndRefusesTheRest)
     EXPECT_EQ(host.Finish(), 0);
 }
 
+TEST_F(HostSigning, TheDatabaseWrittenWhileTheHostRunsIsListedAnew)
+{
+    // A copy of the user's database, changed behind the running host's back:
+    // a certificate deleted and one made with its key, as certutil does it.
+    const std::string home = Path("written-home");
+    const std::string db = "sql:" + home + "/.pki/nssdb";
+    ASSERT_EQ(RunShell("rm -rf '" + home + "' && cp -r '" + FixtureStore::Get().Dir() + "/home' '" + home +
+                       "' && head -c 1024 /dev/urandom > '" + Path("written-noise") + "'"),
+              0);
+    HostOptions options = Options();
+    options.env["HOME"] = home;
+    Host host(options);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Bob Nonrepudiation", ""}).errorcode, 0);
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"Nina New", ""}).errorcode, kNoCertificate);
+    ASSERT_EQ(RunShell("certutil -D -d '" + db + "' -n bob && certutil -S -x -d '" + db +
+                       "' -n nina -s 'CN=Nina New' -t u,u,u -k rsa -g 2048 -z '" + Path("written-noise") +
+                       "' --keyUsage digitalSignature -v 12 > /dev/null 2>&1"),
+              0);
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"Bob Nonrepudiation", ""}).errorcode, kNoCertificate);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Nina New", ""}).result, "CN=Nina New");
+    EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, 0);
+    EXPECT_EQ(host.Finish(), 0);
+}
+
 TEST_F(HostSigning, EveryFormAndAlgorithmVerifies)
 {
     Host host;

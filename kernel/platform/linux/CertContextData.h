@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cert.h>
+#include <keyhi.h>
 #include <openssl/x509.h>
 #include <pk11pub.h>
 
@@ -22,6 +23,9 @@ struct X509Deleter {
 struct SlotDeleter {
     void operator()(PK11SlotInfo* p) const { PK11_FreeSlot(p); }
 };
+struct PrivateKeyDeleter {
+    void operator()(SECKEYPrivateKey* p) const { SECKEY_DestroyPrivateKey(p); }
+};
 
 struct CERT_CONTEXT {
     std::vector<uint8_t> vtrEncoded;
@@ -31,6 +35,10 @@ struct CERT_CONTEXT {
     // object between all tokens that hold the same certificate, so its own
     // idea of the token may be another one.
     std::unique_ptr<PK11SlotInfo, SlotDeleter> pSlot; // may be null
+    // The private key once found in a certificate database that needs no
+    // login, for the certificate's later uses: such a key stays where it is
+    // for as long as the certificate is held.
+    mutable std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter> pDatabaseKey;
 };
 
 // Makes a certificate from its DER encoding and the NSS certificate and the

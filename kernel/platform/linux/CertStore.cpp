@@ -1,8 +1,10 @@
 #include "kernel/platform/CertStore.h"
 
 #include <pk11pub.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <map>
 #include <new>
 #include <set>
 #include <string>
@@ -92,10 +94,74 @@ std::vector<CertificatePtr> ListTokenCertificates(PK11SlotInfo* pSlot)
     return vtrCerts;
 }
 
-// Appends the certificates of one token whose private key the token may
-// hold (TokenMayHoldKey): a token that hides its keys until login still has
-// its certificates offered, and nothing here logs in.
-bool AppendTokenCertificates(CertStore& store, PK11SlotInfo* pSlot, bool bProfile, Offered& offered)
+// The certificates of one token that the token may hold the private key of
+// (TokenMayHoldKey): a token that hides its keys until login still has its
+// certificates offered, and nothing here logs in.
+std::vector<CertContextRef> CandidateCertificates(PK11SlotInfo* pSlot)
+{
+    std::vector<CertContextRef> vtrCandidates;
+    for (CertificatePtr& pCert : ListTokenCertificates(pSlot)) {
+        if (!TokenMayHoldKey(pSlot, pCert.get()))
+            continue;
+        const SECItem& der = pCert->derCert;
+        CertContextRef pContext =
+            CreateTokenCertificateContext(der.data, der.len, pCert.release(), PK11_ReferenceSlot(pSlot));
+        if (pContext)
+            vtrCandidates.push_back(std::move(pContext));
+    }
+    return vtrCandidates;
+}
+
+// What a certificate database's files and login look like now: anything
+// written to the database changes one of its files.
+std::string DatabaseStamp(PK11SlotInfo* pSlot, const std::string& strDir)
+{
+    std::string strStamp = PK11_IsLoggedIn(pSlot, nullptr) ? "in" : "out";
+    for (const char* pszFile : {"cert9.db", "key4.db", "cert9.db-journal", "key4.db-journal", "cert9.db-wal",
+                                "key4.db-wal"}) {
+        struct stat st {};
+        if (stat((strDir + "/" + pszFile).c_str(), &st) != 0) {
+            strStamp += "|-";
+            continue;
+        }
+        strStamp += '|' + std::to_string(st.st_ino) + ',' + std::to_string(st.st_size) + ',' +
+                    std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+    }
+    return strStamp;
+}
+
+// The candidates of each certificate database as last listed, kept for as
+// long as the database stays as it was. Listing a database costs NSS a few
+// SQLite queries for every certificate it holds, and parsing each one costs
+// about as much again, so a host that selects again lists only what changed
+// since: a database written meanwhile (a certificate imported into it) is
+// listed anew.
+struct DatabaseListing {
+    std::string strStamp;
+    std::vector<CertContextRef> vtrCandidates;
+};
+std::map<PK11SlotInfo*, DatabaseListing> g_databaseListings;
+
+void ForgetDatabaseListings()
+{
+    g_databaseListings.clear();
+}
+
+const std::vector<CertContextRef>& DatabaseCandidates(PK11SlotInfo* pSlot, const std::string& strDir)
+{
+    static const bool bRegistered = (OnNssSessionClose(ForgetDatabaseListings), true);
+    (void)bRegistered;
+    DatabaseListing& listing = g_databaseListings[pSlot];
+    std::string strStamp = DatabaseStamp(pSlot, strDir);
+    if (strStamp != listing.strStamp) {
+        listing.vtrCandidates = CandidateCertificates(pSlot);
+        listing.strStamp = std::move(strStamp);
+    }
+    return listing.vtrCandidates;
+}
+
+// Appends one token's candidates to the store, each certificate once.
+bool AppendTokenCertificates(CertStore& store, PK11SlotInfo* pSlot, Offered& offered)
 {
     if (!PK11_IsPresent(pSlot))
         return true;
@@ -105,19 +171,19 @@ bool AppendTokenCertificates(CertStore& store, PK11SlotInfo* pSlot, bool bProfil
         strSerial.assign(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber);
     strSerial += '/';
     strSerial += PK11_GetTokenName(pSlot);
-    const bool bDatabase = bProfile || PK11_IsInternalKeySlot(pSlot);
-    for (CertificatePtr& pOwned : ListTokenCertificates(pSlot)) {
-        CERTCertificate* pCert = pOwned.get();
-        if (!TokenMayHoldKey(pSlot, pCert))
-            continue;
-        std::vector<uint8_t> vtrDer(pCert->derCert.data, pCert->derCert.data + pCert->derCert.len);
-        if (bDatabase && !offered.fromDatabases.emplace(vtrDer.begin(), vtrDer.end()).second)
+    const std::string strDatabase = DatabaseDir(pSlot);
+    std::vector<CertContextRef> vtrListed;
+    if (strDatabase.empty())
+        vtrListed = CandidateCertificates(pSlot);
+    const std::vector<CertContextRef>& vtrCandidates =
+        strDatabase.empty() ? vtrListed : DatabaseCandidates(pSlot, strDatabase);
+    for (const CertContextRef& pContext : vtrCandidates) {
+        const std::vector<uint8_t>& vtrDer = pContext->vtrEncoded;
+        if (!strDatabase.empty() && !offered.fromDatabases.emplace(vtrDer.begin(), vtrDer.end()).second)
             continue;
         if (!offered.perToken.emplace(strSerial, vtrDer).second)
             continue;
-        CertContextRef pContext =
-            CreateTokenCertificateContext(vtrDer.data(), vtrDer.size(), pOwned.release(), PK11_ReferenceSlot(pSlot));
-        if (pContext && !store.AddCertificate(pContext, false))
+        if (!store.AddCertificate(pContext, false))
             return false;
     }
     return true;
@@ -135,11 +201,11 @@ bool AppendUserCertificates(CertStore& store)
     for (PK11SlotListElement* pElement = pSlots ? pSlots->head : nullptr; pElement != nullptr;
          pElement = pElement->next) {
         if (FindProfileDatabase(pElement->slot) == nullptr &&
-            !AppendTokenCertificates(store, pElement->slot, false, offered))
+            !AppendTokenCertificates(store, pElement->slot, offered))
             return false;
     }
     for (const ProfileDatabase& profile : ProfileDatabases()) {
-        if (!AppendTokenCertificates(store, profile.pSlot, true, offered))
+        if (!AppendTokenCertificates(store, profile.pSlot, offered))
             return false;
     }
     return true;

@@ -189,7 +189,8 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
             SetLastError(SCARD_W_REMOVED_CARD);
             return false;
         }
-        if (pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr)) {
+        const bool bWaitsForLogin = pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr);
+        if (bWaitsForLogin) {
             // As a smart card's provider does, open the key without asking
             // for the PIN: the login waits for the first use of the key. Until
             // then the key counts as present by the rule listing uses.
@@ -197,8 +198,16 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
                 SetLastError(CRYPT_E_NO_KEY_PROPERTY);
                 return false;
             }
-        } else if (!EnsurePrivateKey(*pProv)) {
-            return false;
+        } else if (pCert->pDatabaseKey) {
+            pProv->pKey.reset(SECKEY_CopyPrivateKey(pCert->pDatabaseKey.get()));
+        }
+        if (!bWaitsForLogin && !pProv->pKey) {
+            if (!EnsurePrivateKey(*pProv))
+                return false;
+            // A database's key is found once: selecting again, the filters
+            // need not ask the database for it again.
+            if (pSlot != nullptr && !PK11_NeedLogin(pSlot) && !DatabaseDir(pSlot).empty())
+                pCert->pDatabaseKey.reset(SECKEY_CopyPrivateKey(pProv->pKey.get()));
         }
         dwKeySpec = AT_KEYEXCHANGE;
         hProv = std::move(pProv);

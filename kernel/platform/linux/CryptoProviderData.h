@@ -15,9 +15,6 @@
 #include "PinPrompt.h"
 #include "kernel/platform/CryptoProvider.h"
 
-struct PrivateKeyDeleter {
-    void operator()(SECKEYPrivateKey* p) const { SECKEY_DestroyPrivateKey(p); }
-};
 struct DigestContextDeleter {
     void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
 };

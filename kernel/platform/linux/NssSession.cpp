@@ -4,6 +4,7 @@
 #include <pk11pub.h>
 #include <secmod.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +19,8 @@ constexpr uint32_t kStoreCannotBeOpened = 0x80070002;
 bool g_bOpen = false;
 SECMODModule* g_pP11KitProxy = nullptr;
 std::vector<ProfileDatabase> g_profiles;
+std::string g_strUserDbDir; // empty without the user's database
+std::vector<void (*)()> g_vtrCloseHooks;
 
 // A value for an NSS module specification, quoted: NSS reads a backslash
 // inside quotes as taking the next character literally.
@@ -98,6 +101,8 @@ bool EnsureNssSession()
     if (!strHome.empty()) {
         const std::string strDb = "sql:" + strHome + "/.pki/nssdb";
         bOpened = NSS_Initialize(strDb.c_str(), "", "", SECMOD_DB, NSS_INIT_READONLY) == SECSuccess;
+        if (bOpened)
+            g_strUserDbDir = strHome + "/.pki/nssdb";
     }
     // Without a database the p11-kit tokens still serve.
     if (!bOpened)
@@ -118,6 +123,8 @@ void CloseNssSession()
 {
     if (!g_bOpen)
         return;
+    for (void (*pfnRelease)() : g_vtrCloseHooks)
+        pfnRelease();
     // A smart card stays logged in for as long as it is powered, whoever
     // opened it: leave none of ours logged in behind us.
     PK11_LogoutAll();
@@ -128,7 +135,21 @@ void CloseNssSession()
         g_pP11KitProxy = nullptr;
     }
     NSS_Shutdown();
+    g_strUserDbDir.clear();
     g_bOpen = false;
+}
+
+void OnNssSessionClose(void (*pfnRelease)())
+{
+    if (std::find(g_vtrCloseHooks.begin(), g_vtrCloseHooks.end(), pfnRelease) == g_vtrCloseHooks.end())
+        g_vtrCloseHooks.push_back(pfnRelease);
+}
+
+std::string DatabaseDir(PK11SlotInfo* pSlot)
+{
+    if (const ProfileDatabase* pProfile = FindProfileDatabase(pSlot))
+        return pProfile->strDir;
+    return pSlot != nullptr && PK11_IsInternalKeySlot(pSlot) ? g_strUserDbDir : std::string();
 }
 
 const std::vector<ProfileDatabase>& ProfileDatabases()

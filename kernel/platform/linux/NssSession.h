@@ -35,6 +35,14 @@ const ProfileDatabase* FindProfileDatabase(const PK11SlotInfo* pSlot);
 // shares the NSS session gives the same answer.
 bool IsOpenedDatabase(PK11SlotInfo* pSlot);
 
+// The folder of the certificate database a token is (Chromium's or a
+// Firefox profile's), or empty for any other token.
+std::string DatabaseDir(PK11SlotInfo* pSlot);
+
+// Has pfnRelease called when the session closes, before NSS itself, to let
+// go of what keeps NSS busy. Once per function.
+void OnNssSessionClose(void (*pfnRelease)());
+
 // Closes NSS (and the p11-kit modules). Certificate references still held
 // keep NSS busy, so callers release theirs first. Safe to call when NSS was
 // never opened.
