@@ -160,22 +160,33 @@ TEST_F(HostSigning, SelectionFindsOneMatchAndRefusesTheRest)
     EXPECT_EQ(host.Finish(), 0);
 }
 
-TEST_F(HostSigning, TheDatabaseWrittenWhileTheHostRunsIsListedAnew)
+TEST_F(HostSigning, ADatabaseOfMostlyOtherPeoplesCertificatesOffersTheUsersAndIsListedAnewWhenWritten)
 {
-    // A copy of the user's database, changed behind the running host's back:
-    // a certificate deleted and one made with its key, as certutil does it.
+    // A copy of the user's database that also keeps 24 colleagues'
+    // certificates, whose keys it does not hold.
     const std::string home = Path("written-home");
     const std::string db = "sql:" + home + "/.pki/nssdb";
-    ASSERT_EQ(RunShell("rm -rf '" + home + "' && cp -r '" + FixtureStore::Get().Dir() + "/home' '" + home +
-                       "' && head -c 1024 /dev/urandom > '" + Path("written-noise") + "'"),
+    ASSERT_EQ(RunShell("set -e; rm -rf '" + home + "' && cp -r '" + FixtureStore::Get().Dir() + "/home' '" + home +
+                       "'; cd '" + home + "'; head -c 1024 /dev/urandom > noise; openssl genpkey -algorithm EC "
+                       "-pkeyopt ec_paramgen_curve:P-256 -out other.pem 2>/dev/null; for i in $(seq 24); do "
+                       "openssl req -new -x509 -key other.pem -subj \"/CN=Colleague $i\" -set_serial $((7000 + i)) "
+                       "-days 30 -addext keyUsage=critical,digitalSignature -out c.pem 2>/dev/null; certutil -A -d '" +
+                       db + "' -n colleague-$i -t ,, -a -i c.pem; done"),
               0);
     HostOptions options = Options();
     options.env["HOME"] = home;
     Host host(options);
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"Colleague", ""}).errorcode, kNoCertificate);
+    EXPECT_EQ(host.Call("SelectSignCertificate", {"Nokey Only", ""}).errorcode, kNoCertificate);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Alice Signer", ""}).result, kAlice);
+    EXPECT_EQ(CmsVerify(host.Call("SignMessage", {"abc", "SHA-256"}).result), "abc");
+
+    // Changed behind the running host's back: a certificate deleted and one
+    // made with its key, as certutil does it.
     ASSERT_EQ(host.Call("SelectSignCertificate", {"Bob Nonrepudiation", ""}).errorcode, 0);
     EXPECT_EQ(host.Call("SelectSignCertificate", {"Nina New", ""}).errorcode, kNoCertificate);
     ASSERT_EQ(RunShell("certutil -D -d '" + db + "' -n bob && certutil -S -x -d '" + db +
-                       "' -n nina -s 'CN=Nina New' -t u,u,u -k rsa -g 2048 -z '" + Path("written-noise") +
+                       "' -n nina -s 'CN=Nina New' -t u,u,u -k rsa -g 2048 -z '" + home + "/noise" +
                        "' --keyUsage digitalSignature -v 12 > /dev/null 2>&1"),
               0);
     EXPECT_EQ(host.Call("SelectSignCertificate", {"Bob Nonrepudiation", ""}).errorcode, kNoCertificate);

@@ -31,6 +31,9 @@ struct GenericObjectsDeleter {
 struct ItemContentsDeleter {
     void operator()(SECItem* p) const { SECITEM_FreeItem(p, PR_FALSE); }
 };
+struct PrivateKeyListDeleter {
+    void operator()(SECKEYPrivateKeyList* p) const { SECKEY_DestroyPrivateKeyList(p); }
+};
 using CertificatePtr = std::unique_ptr<CERTCertificate, CertificateDeleter>;
 
 bool IsStoreName(const char16_t* pwsz, const char16_t* pwszName)
@@ -94,13 +97,69 @@ std::vector<CertificatePtr> ListTokenCertificates(PK11SlotInfo* pSlot)
     return vtrCerts;
 }
 
+// An attribute of a token object, as bytes; empty when it cannot be read.
+std::string ReadAttribute(PK11GenericObject* pObject, CK_ATTRIBUTE_TYPE type)
+{
+    SECItem value{siBuffer, nullptr, 0};
+    if (PK11_ReadRawAttribute(PK11_TypeGeneric, pObject, type, &value) != SECSuccess)
+        return {};
+    const std::unique_ptr<SECItem, ItemContentsDeleter> pValue(&value);
+    return std::string(reinterpret_cast<const char*>(value.data), value.len);
+}
+
+// The certificates of the keys in a certificate database that needs no
+// login: those whose CKA_ID is a key's, as NSS pairs them. A database also
+// keeps the certificates of other people and of authorities, often many of
+// them; asking each for its identifier alone costs a fraction of what NSS
+// spends on listing it.
+std::vector<CertificatePtr> KeyedDatabaseCertificates(PK11SlotInfo* pSlot)
+{
+    std::vector<CertificatePtr> vtrCerts;
+    std::set<std::string> keyIds;
+    if (const std::unique_ptr<SECKEYPrivateKeyList, PrivateKeyListDeleter> pKeys(
+            PK11_ListPrivKeysInSlot(pSlot, nullptr, nullptr));
+        pKeys) {
+        for (SECKEYPrivateKeyListNode* pNode = PRIVKEY_LIST_HEAD(pKeys); !PRIVKEY_LIST_END(pNode, pKeys);
+             pNode = PRIVKEY_LIST_NEXT(pNode)) {
+            if (SECItem* pId = PK11_GetLowLevelKeyIDForPrivateKey(pNode->key)) {
+                keyIds.emplace(reinterpret_cast<const char*>(pId->data), pId->len);
+                SECITEM_FreeItem(pId, PR_TRUE);
+            }
+        }
+    }
+    if (keyIds.empty())
+        return vtrCerts;
+    const std::unique_ptr<PK11GenericObject, GenericObjectsDeleter> pObjects(
+        PK11_FindGenericObjects(pSlot, CKO_CERTIFICATE));
+    std::vector<PK11GenericObject*> vtrKeyed;
+    size_t nObjects = 0;
+    for (PK11GenericObject* pObject = pObjects.get(); pObject != nullptr;
+         pObject = PK11_GetNextGenericObject(pObject), ++nObjects) {
+        if (keyIds.count(ReadAttribute(pObject, CKA_ID)) != 0)
+            vtrKeyed.push_back(pObject);
+    }
+    // Making a certificate from its bytes costs NSS more than listing it:
+    // a database that is mostly the user's own is listed as a whole.
+    if (2 * vtrKeyed.size() > nObjects)
+        return ListTokenCertificates(pSlot);
+    for (PK11GenericObject* pObject : vtrKeyed) {
+        std::string strDer = ReadAttribute(pObject, CKA_VALUE);
+        SECItem der{siBuffer, reinterpret_cast<unsigned char*>(strDer.data()), static_cast<unsigned int>(strDer.size())};
+        CertificatePtr pCert(CERT_NewTempCertificate(CERT_GetDefaultCertDB(), &der, nullptr, PR_FALSE, PR_TRUE));
+        if (pCert)
+            vtrCerts.push_back(std::move(pCert));
+    }
+    return vtrCerts;
+}
+
 // The certificates of one token that the token may hold the private key of
 // (TokenMayHoldKey): a token that hides its keys until login still has its
 // certificates offered, and nothing here logs in.
 std::vector<CertContextRef> CandidateCertificates(PK11SlotInfo* pSlot)
 {
     std::vector<CertContextRef> vtrCandidates;
-    for (CertificatePtr& pCert : ListTokenCertificates(pSlot)) {
+    const bool bKeysInSight = !DatabaseDir(pSlot).empty() && !PK11_NeedLogin(pSlot);
+    for (CertificatePtr& pCert : bKeysInSight ? KeyedDatabaseCertificates(pSlot) : ListTokenCertificates(pSlot)) {
         if (!TokenMayHoldKey(pSlot, pCert.get()))
             continue;
         const SECItem& der = pCert->derCert;
