@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "CardReset.h"
 #include "FirefoxProfiles.h"
 #include "kernel/platform/LastError.h"
 #include "PinPrompt.h"
@@ -126,7 +127,9 @@ void CloseNssSession()
     for (void (*pfnRelease)() : g_vtrCloseHooks)
         pfnRelease();
     // A smart card stays logged in for as long as it is powered, whoever
-    // opened it: leave none of ours logged in behind us.
+    // opened it: leave none of ours logged in behind us. A card that cannot
+    // log out by itself is reset once its driver has let go of it.
+    const std::vector<std::string> vtrCardReaders = LoggedInCardReaders();
     PK11_LogoutAll();
     CloseProfileDatabases();
     if (g_pP11KitProxy != nullptr) {
@@ -135,6 +138,7 @@ void CloseNssSession()
         g_pP11KitProxy = nullptr;
     }
     NSS_Shutdown();
+    ResetCards(vtrCardReaders);
     g_strUserDbDir.clear();
     g_bOpen = false;
 }
