@@ -21,7 +21,13 @@ HRESULT ModuleSignMessage(const CertContextRef& pCert, const char16_t* pwszMessa
         return hResult;
     }
 
-    // The bare PKCS#1 value, as one line of padded Base64.
+    // The bare PKCS#1 value, as one line of padded Base64. Only an RSA key
+    // makes one: any other key's signature would look like one and not be,
+    // so it is refused before the key is used.
+    if (pCert && GetPublicKeyInfo(*pCert).algorithm != KeyAlgorithm::Rsa) {
+        TRACE_WSTEP_FAILED(kFunc, u"Check key algorithm", NTE_BAD_ALGID, u"not an RSA key");
+        return NTE_BAD_ALGID;
+    }
     std::string strUTF8;
     HRESULT hResult = UTF16ToUTF8(pwszMessage, strUTF8);
     if (FAILED(hResult)) {
@@ -59,7 +65,10 @@ HRESULT ModuleMeasureSignature(const CertContextRef& pCert, const char16_t* pwsz
     // Only attached content adds to the size, so only then is it counted.
     if (nSignType == 2)
         return MeasureSignData(bAttached ? Utf8LengthOfUtf16(pwszMessage) : 0, pCert, dwAlgId, bAttached, size);
-    // The bare PKCS#1 value: one line of padded Base64.
+    // The bare PKCS#1 value: one line of padded Base64. Only an RSA key has
+    // one; the signing refuses the others.
+    if (GetPublicKeyInfo(*pCert).algorithm != KeyAlgorithm::Rsa)
+        return NTE_BAD_ALGID;
     const uint32_t cbSignature = GetSignatureLength(*pCert);
     if (cbSignature == 0)
         return E_FAIL;

@@ -208,3 +208,24 @@ HRESULT QueryCertContextInfo(const CertContextRef& pCert, int nKind, void* pvVal
         return KVRA_E_QUERY_TYPE_NOT_SUPPORTED;
     }
 }
+
+std::string DescribePublicKey(const PublicKeyInfo& key)
+{
+    switch (key.algorithm) {
+    case KeyAlgorithm::Rsa:
+        return "RSA " + std::to_string(key.dwBits);
+    case KeyAlgorithm::Ec: {
+        static const struct {
+            const char* pszOid;
+            const char* pszName;
+        } kCurves[] = {{"1.2.840.10045.3.1.7", "P-256"}, {"1.3.132.0.34", "P-384"}, {"1.3.132.0.35", "P-521"}};
+        for (const auto& curve : kCurves) {
+            if (key.strCurveOid == curve.pszOid)
+                return std::string("EC ") + curve.pszName;
+        }
+        return key.strCurveOid.empty() ? "EC " + std::to_string(key.dwBits) : "EC " + key.strCurveOid;
+    }
+    default:
+        return key.dwBits != 0 ? "Unknown " + std::to_string(key.dwBits) : "Unknown";
+    }
+}

@@ -47,3 +47,7 @@ HRESULT GetCertContainerName(const CertContextRef& pCert, std::u16string* pwstrN
 // The end and start of validity, in UTC.
 HRESULT GetCertToDate(const CertContextRef& pCert, SYSTEMTIME* pstTime, uint32_t* pdwSize);
 HRESULT GetCertFromDate(const CertContextRef& pCert, SYSTEMTIME* pstTime, uint32_t* pdwSize);
+// The key's type and size as a person reads them: "RSA 2048", "EC P-256",
+// "EC P-384"; an EC key on a curve without a short name gives the curve's
+// OID, and a key of another kind "Unknown" and its size when known.
+std::string DescribePublicKey(const PublicKeyInfo& key);

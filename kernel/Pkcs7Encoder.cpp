@@ -28,6 +28,14 @@ HRESULT Fail(const char16_t* pwszStep, HRESULT hr)
     return hr;
 }
 
+// The kind of the signer's key, which chooses the signature algorithm's
+// identifier; without a certificate the RSA ones, as the failure to come
+// does not depend on them.
+KeyAlgorithm SignerKeyAlgorithm(const CertContextRef& pCert)
+{
+    return pCert ? GetPublicKeyInfo(*pCert).algorithm : KeyAlgorithm::Rsa;
+}
+
 // The file's bytes, for content taken from a file. Files of 4 GiB or more
 // are refused rather than cut.
 HRESULT ReadContentFile(const char16_t* pwszFilePath, std::vector<uint8_t>& vtrContent)
@@ -254,16 +262,17 @@ HRESULT MeasureSignData(uint64_t cbContent, const CertContextRef& pCert, uint32_
 {
     TRACE_SCOPE();
     std::string strDigestOid, strSignatureOid;
-    if (!GetAlgorithmIdentifiers(dwAlgId, strDigestOid, strSignatureOid))
+    if (!GetAlgorithmIdentifiers(dwAlgId, SignerKeyAlgorithm(pCert), strDigestOid, strSignatureOid))
         return Fail(u"GetAlgorithmIdentifiers", NTE_BAD_ALGID);
     if (!pCert)
         return Fail(u"Check Parameters", E_POINTER);
-    const uint32_t cbSignature = GetSignatureLength(*pCert);
+    const uint32_t cbSignature = GetMaxSignatureLength(*pCert);
     if (cbSignature == 0)
         return Fail(u"GetSignatureLength", E_FAIL);
     try {
         // A placeholder of the signature's length: the structure's size does
-        // not depend on the signature's bytes.
+        // not depend on the signature's bytes. An ECDSA signature may come
+        // out a byte or two shorter than its longest form, never longer.
         const std::vector<uint8_t> vtrPlaceholder(cbSignature, 0);
         std::vector<uint8_t> vtrDetached;
         HRESULT hr = BuildContentInfo(nullptr, 0, false, pCert, strDigestOid, strSignatureOid, vtrPlaceholder.data(),
@@ -292,7 +301,7 @@ HRESULT SignData(std::u16string& bstrResult, const char16_t* pwszMessage, const 
 {
     TRACE_SCOPE();
     std::string strDigestOid, strSignatureOid;
-    if (!GetAlgorithmIdentifiers(dwAlgId, strDigestOid, strSignatureOid))
+    if (!GetAlgorithmIdentifiers(dwAlgId, SignerKeyAlgorithm(pCert), strDigestOid, strSignatureOid))
         return Fail(u"GetAlgorithmIdentifiers", NTE_BAD_ALGID);
 
     std::string strContent;

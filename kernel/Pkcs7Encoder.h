@@ -12,8 +12,9 @@
 
 // Signs the UTF-8 bytes of the message with the certificate's key and
 // returns the Base64 of the ContentInfo (CR LF after every 76 characters).
-// NTE_BAD_ALGID for an unknown algorithm, E_POINTER for a null message,
-// otherwise the status of the first step that failed.
+// NTE_BAD_ALGID for an unknown algorithm or one the key cannot sign with
+// (MD5 with an EC key), E_POINTER for a null message, otherwise the status
+// of the first step that failed.
 HRESULT SignData(std::u16string& bstrResult, const char16_t* pwszMessage, const CertContextRef& pCert,
                  uint32_t dwAlgId, bool bIncludeContent);
 

@@ -88,6 +88,7 @@ CCertificateViewer::CCertificateViewer(const CertContextRef& pCert, QWidget* pPa
     addRow("Valid to:", "有效期到：", DateText(stTo));
     addRow("Key usage:", "密钥用法：", KeyUsageText(pCert, bChinese));
     addRow("Signature algorithm:", "签名算法：", SignatureAlgorithmText(*pCert));
+    addRow("Public key:", "公钥：", QString::fromStdString(DescribePublicKey(GetPublicKeyInfo(*pCert))));
     const CRYPT_DATA_BLOB encoded = GetEncodedCertificate(*pCert);
     const QByteArray der(reinterpret_cast<const char*>(encoded.pbData), static_cast<qsizetype>(encoded.cbData));
     addRow("SHA-1 fingerprint:", "SHA-1 指纹：", Hex(QCryptographicHash::hash(der, QCryptographicHash::Sha1)));

@@ -52,6 +52,20 @@ bool GetSubjectKeyIdentifier(const CERT_CONTEXT& cert, std::vector<uint8_t>* pvt
 // modulus length of an RSA key), or 0 when its public key cannot be read.
 uint32_t GetSignatureLength(const CERT_CONTEXT& cert);
 
+// The kinds of public key the kernel tells apart.
+enum class KeyAlgorithm { Other, Rsa, Ec };
+
+// The certificate's public key as its SubjectPublicKeyInfo states it: the
+// algorithm, the key's size in bits (an RSA modulus, an EC curve's field)
+// and, for an EC key on a named curve, the curve's object identifier in
+// dotted form. dwBits is 0 when the key cannot be read.
+struct PublicKeyInfo {
+    KeyAlgorithm algorithm = KeyAlgorithm::Other;
+    uint32_t dwBits = 0;
+    std::string strCurveOid;
+};
+PublicKeyInfo GetPublicKeyInfo(const CERT_CONTEXT& cert);
+
 // The signature algorithm's object identifier in dotted form.
 std::string GetSignatureAlgorithmOid(const CERT_CONTEXT& cert);
 

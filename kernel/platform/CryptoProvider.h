@@ -1,7 +1,7 @@
 // Private keys, hashing and raw signing: the platform's cryptographic
 // providers. A provider handle is a certificate's private key (the provider
 // may ask for a token's PIN), and a signature is PKCS#1 v1.5 over a
-// DigestInfo.
+// DigestInfo for an RSA key, ECDSA's r||s over the bare hash for an EC key.
 #pragma once
 
 #include <cstdint>
@@ -57,12 +57,14 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
 bool CryptGetProvParam(const CryptProvider& prov, uint32_t dwParam, uint8_t* pbData, uint32_t* pcbData);
 
 // A hash object of the algorithm for this key. Fails with NTE_BAD_ALGID for
-// an unknown algorithm or a key that cannot make RSA PKCS#1 signatures.
+// an unknown algorithm, a key that is neither RSA nor EC, a mechanism the
+// key's token lacks, or MD5 with an EC key.
 bool CryptCreateHash(CryptProvider& prov, uint32_t dwAlgId, HCRYPTHASH& hHash);
 
 bool CryptHashData(CryptHash& hash, const uint8_t* pbData, uint32_t cbData);
 
-// Signs the hash (PKCS#1 v1.5 with the DigestInfo of the hash); the first
+// Signs the hash (RSA: PKCS#1 v1.5 with the DigestInfo of the hash; EC: the
+// raw r||s, twice the field's size, as a whole reversed below); the first
 // use of a key on a token that needs a login prompts for its PIN. With a
 // null pbSignature, reports the size. The signature comes out least significant
 // byte first, as the platform gives it.

@@ -59,7 +59,9 @@ struct CMSG_SIGNER_INFO {
 };
 
 // Encodes the record. With a null pbEncoded, reports the size. Algorithm
-// identifiers with empty parameters are written with NULL parameters.
+// identifiers with empty parameters are written with NULL parameters, but
+// for the ECDSA signature algorithms (ecdsa-with-SHA1, ecdsa-with-SHA256/
+// 384/512), whose standard DER has none, with the parameters left out.
 // Returns false with the last error set on failure.
 bool CryptEncodeObject(uint32_t dwCertEncodingType, uintptr_t lpszStructType, const void* pvStructInfo,
                        uint8_t* pbEncoded, uint32_t* pcbEncoded);

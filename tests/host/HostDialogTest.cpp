@@ -89,7 +89,8 @@ TEST_F(HostDialog, ReturnChoosesTheFirstRowWhichIsTheHardwareKey)
     const auto [code, subject] = Answer(host, Request("SelectSignCertificate", "", ""));
     user.join();
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(subject, "CN=Hardware Signer, O=Tessera Test, C=CN");
+    // The token's two keys come first, in order of name.
+    EXPECT_EQ(subject, "CN=Hardware Elliptic, O=Tessera Test, C=CN");
     EXPECT_EQ(host.Finish(), 0);
 }
 
@@ -124,7 +125,7 @@ TEST_F(HostDialog, ReturnPressesTheFocusedButtonElseChoosesTheCurrentRow)
         const auto [code, subject] = Answer(host, Request("SelectSignCertificate", "", ""));
         user.join();
         EXPECT_EQ(code, 0);
-        EXPECT_EQ(subject, "CN=Alice Signer, O=Tessera Test, C=CN");
+        EXPECT_EQ(subject, "CN=Hardware Signer, O=Tessera Test, C=CN"); // the token's second key
         EXPECT_EQ(host.Finish(), 0);
     }
 }

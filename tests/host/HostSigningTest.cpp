@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/FixtureStore.h"
@@ -223,6 +226,50 @@ TEST_F(HostSigning, EveryFormAndAlgorithmVerifies)
         EXPECT_EQ(DecodeBase64(attached.result).size() - DecodeBase64(detached.result).size(), message.size() + 4);
     }
     EXPECT_EQ(host.Describe(), "The operation completed successfully.\r\n\n(0x00000000)");
+}
+
+TEST_F(HostSigning, EcKeysSignPkcs7AndRefuseMd5AndPkcs1BeforeAnyPin)
+{
+    constexpr int64_t kBadAlgId = -2146893816; // 0x80090008
+    // P-256 in the user's database; P-384 on the token, behind its PIN.
+    for (const char* pszName : {"Elena Elliptic", "Hardware Elliptic"}) {
+        FixtureStore::Get().SetPinAnswers({"pin:1234"});
+        Host host;
+        ASSERT_EQ(host.Call("SelectSignCertificate", {pszName, ""}).result,
+                  std::string("CN=") + pszName + ", O=Tessera Test, C=CN");
+        // No ECDSA with MD5, no PKCS#1 value from an EC key: refused before
+        // the key is used, so before the token's PIN is asked for.
+        for (const auto& [pszFunction, pszHash] : {std::pair{"SignMessage", "MD-5"}, {"SignMessageDetached", "md-5"},
+                                                   {"SignMessagePKCS1", "SHA-256"}, {"SignMessagePKCS1", "MD-5"}}) {
+            const Response refused = host.Call(pszFunction, {"abc", pszHash});
+            EXPECT_EQ(refused.errorcode, kBadAlgId) << pszName << " " << pszFunction << " " << pszHash;
+            EXPECT_TRUE(refused.bResultFalse);
+        }
+        EXPECT_EQ(host.Describe(), "Invalid algorithm specified.\r\n\n(0x80090008)");
+        EXPECT_EQ(PinPrompts(), 0u) << pszName;
+
+        for (const auto& [pszHash, pszSignatureAlgorithm, pszDigest] :
+             {std::tuple{"SHA-1", "ecdsa-with-SHA1", "sha1"}, {"SHA-256", "ecdsa-with-SHA256", "sha256"}}) {
+            const std::string message = std::string("Tessera EC ") + pszHash;
+            const Response attached = host.Call("SignMessage", {message, pszHash});
+            const Response detached = host.Call("SignMessageDetached", {message, pszHash});
+            ASSERT_EQ(attached.errorcode, 0) << pszName << " " << pszHash;
+            ASSERT_EQ(detached.errorcode, 0);
+            EXPECT_EQ(CmsVerify(detached.result, message, true), message) << pszName << " " << pszHash;
+            EXPECT_FALSE(CmsVerify(detached.result, message + "x", true).has_value());
+            EXPECT_EQ(CmsVerify(attached.result), message) << pszName << " " << pszHash;
+            EXPECT_EQ(RunShell("openssl smime -verify -inform DER -noverify -binary -in " + Path("host-p7.der") +
+                               " > /dev/null 2>&1"),
+                      0);
+            // The signer's algorithm has no parameters (the signature follows
+            // its OID); the digest algorithm keeps its NULL.
+            const std::string parse = "openssl asn1parse -inform DER -in " + Path("host-p7.der") + " | grep -m1 -A1 ':";
+            EXPECT_EQ(RunShell(parse + pszSignatureAlgorithm + "$' | tail -1 | grep -q 'OCTET STRING'"), 0);
+            EXPECT_EQ(RunShell(parse + pszDigest + "$' | tail -1 | grep -q NULL"), 0) << pszDigest;
+        }
+        EXPECT_EQ(PinPrompts(), std::string(pszName) == "Hardware Elliptic" ? 1u : 0u);
+        EXPECT_EQ(host.Finish(), 0);
+    }
 }
 
 TEST_F(HostSigning, MessagesAreSignedAsTheirUtf8Bytes)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "kernel/CertificateFilters.h"
 #include "kernel/CertificateProperties.h"
@@ -38,9 +39,15 @@ protected:
         ASSERT_EQ(FilterCertificates(&filter, s_alice, all), KVRA_OK);
         filter.pwszSubjectDN = u"CN=Hardware Signer";
         ASSERT_EQ(FilterCertificates(&filter, s_token, all), KVRA_OK);
+        filter.pwszSubjectDN = u"CN=Elena Elliptic";
+        ASSERT_EQ(FilterCertificates(&filter, s_elena, all), KVRA_OK);
+        filter.pwszSubjectDN = u"CN=Hardware Elliptic";
+        ASSERT_EQ(FilterCertificates(&filter, s_ecToken, all), KVRA_OK);
         ASSERT_EQ(s_alice.size(), 1u);
         ASSERT_EQ(s_token.size(), 1u);
-        for (const char* pszName : {"alice", "hw-signer"}) {
+        ASSERT_EQ(s_elena.size(), 1u);
+        ASSERT_EQ(s_ecToken.size(), 1u);
+        for (const char* pszName : {"alice", "hw-signer", "elena", "hw-elliptic"}) {
             ASSERT_EQ(RunShell("openssl x509 -pubkey -noout -in " + store.CertPem(pszName) + " > " + Path(pszName) +
                                ".pub"),
                       0);
@@ -50,6 +57,8 @@ protected:
     {
         s_alice.clear();
         s_token.clear();
+        s_elena.clear();
+        s_ecToken.clear();
     }
     void SetUp() override
     {
@@ -105,7 +114,7 @@ protected:
         return n;
     }
 
-    static inline CertList s_alice, s_token;
+    static inline CertList s_alice, s_token, s_elena, s_ecToken;
 };
 
 std::string Hex(const std::string& bytes)
@@ -278,6 +287,43 @@ TEST_F(KernelSigning, SignedDataIsMeasuredExactlyWithoutTheKey)
     // What SignData could not encode, or could not sign with, is not measured.
     EXPECT_EQ(MeasureSignData(1u << 30, s_token[0], CALG_SHA_256, true, size), E_FAIL);
     EXPECT_EQ(MeasureSignData(3, s_alice[0], 0x8005, true, size), NTE_BAD_ALGID);
+}
+
+TEST_F(KernelSigning, EcKeysSignDerEcdsaMeasuredAtItsLongestAndRefuseMd5WithoutAPrompt)
+{
+    EXPECT_EQ(DescribePublicKey(GetPublicKeyInfo(*s_alice[0])), "RSA 2048");
+    EXPECT_EQ(DescribePublicKey(GetPublicKeyInfo(*s_elena[0])), "EC P-256");
+    EXPECT_EQ(DescribePublicKey(GetPublicKeyInfo(*s_ecToken[0])), "EC P-384");
+
+    // ECDSA has no MD5 form: refused before the token's key is used.
+    FixtureStore::Get().SetPinAnswers({"pin:1234"});
+    Sign(s_ecToken[0], "abc", CALG_MD5, NTE_BAD_ALGID);
+    Base64Size size{};
+    EXPECT_EQ(MeasureSignData(3, s_ecToken[0], CALG_MD5, false, size), NTE_BAD_ALGID);
+    EXPECT_EQ(Count(FixtureStore::Get().PinentryLog(), "GETPIN"), 0u);
+
+    // Every other hash gives the DER ECDSA-Sig-Value openssl checks, never
+    // longer than the longest one, as OpenSSL counts it; PKCS#7 is measured
+    // with that longest length, so never short.
+    for (const auto& [pCert, pszName, cbLongest] : {std::tuple{s_elena[0], "elena", 72u},
+                                                    {s_ecToken[0], "hw-elliptic", 104u}}) {
+        EXPECT_EQ(GetMaxSignatureLength(*pCert), cbLongest);
+        for (const auto& algorithm : kAlgorithms) {
+            if (algorithm.dwAlgId == CALG_MD5)
+                continue;
+            const std::string data = std::string("EC ") + algorithm.pszOpenssl;
+            const auto vtrSignature = Sign(pCert, data, algorithm.dwAlgId);
+            EXPECT_TRUE(OpensslVerifies(pszName, algorithm.pszOpenssl, data, vtrSignature)) << pszName << data;
+            EXPECT_LE(vtrSignature.size(), cbLongest);
+            std::u16string signedData;
+            ASSERT_EQ(SignData(signedData, u"abc", pCert, algorithm.dwAlgId, true), KVRA_OK);
+            VerifiedSignedData(signedData, "abc", true);
+            ASSERT_EQ(MeasureSignData(3, pCert, algorithm.dwAlgId, true, size), KVRA_OK);
+            EXPECT_GE(size.cchText, signedData.size());
+            EXPECT_LE(size.cchText, signedData.size() + 8);
+        }
+    }
+    EXPECT_EQ(Count(FixtureStore::Get().PinentryLog(), "GETPIN"), 1u);
 }
 
 TEST_F(KernelSigning, ContentTakenFromAFileIsEmbeddedAsItsBytes)

@@ -190,10 +190,13 @@ private Q_SLOTS:
         QCOMPARE(dialog.DoModal(&params), IDOK);
         QCOMPARE(dialog.GetErrorCode(), KVRA_OK);
         const auto& items = dialog.CertificateList()->Items();
-        QVERIFY(items.size() >= 2);
-        QCOMPARE(QString::fromStdU16String(items[0].strName), QStringLiteral("Hardware Signer"));
+        QVERIFY(items.size() >= 3);
+        // The token's two keys, in order of name, then the software keys.
+        QCOMPARE(QString::fromStdU16String(items[0].strName), QStringLiteral("Hardware Elliptic"));
+        QCOMPARE(QString::fromStdU16String(items[1].strName), QStringLiteral("Hardware Signer"));
         QCOMPARE(items[0].bHardwareKey, 1);
-        QCOMPARE(items[1].bHardwareKey, 0);
+        QCOMPARE(items[1].bHardwareKey, 1);
+        QCOMPARE(items[2].bHardwareKey, 0);
         QVERIFY(dialog.GetSelectedCertificate() == items[0].pCertContext);
     }
 
@@ -428,6 +431,7 @@ private Q_SLOTS:
         const SelectCertificateDlgParams params = ParamsFor(hStore.get());
         CSelectCertificateDlg dialog;
         QString strViewerSubject, strTip;
+        QStringList viewerTexts;
         WhenModalIsUp([&](QWidget*) {
             CCertificateList* pList = dialog.CertificateList();
             const QRect rowRect = pList->visualItemRect(pList->item(1));
@@ -447,6 +451,7 @@ private Q_SLOTS:
                 for (QLabel* pLabel : pViewer->findChildren<QLabel*>()) {
                     if (strViewerSubject.isEmpty() && pLabel->text().startsWith(QStringLiteral("CN=")))
                         strViewerSubject = DisplayedText(pLabel); // the subject comes first
+                    viewerTexts << pLabel->text();
                 }
                 pViewer->reject();
                 QTimer::singleShot(0, [&dialog] { dialog.reject(); });
@@ -458,6 +463,9 @@ private Q_SLOTS:
         // Row 1 is "Viewer Test": "b" sorts first.
         QCOMPARE(strTip, QStringLiteral("Viewer <b>Test</b><img src=x>"));
         QCOMPARE(strViewerSubject, QStringLiteral("CN=Viewer <b>Test</b><img src=x>, C=CN"));
+        // The key's type and size; these certificates' keys are P-256.
+        QVERIFY(viewerTexts.contains(QStringLiteral("Public key:")));
+        QVERIFY(viewerTexts.contains(QStringLiteral("EC P-256")));
     }
 
     void theLauncherChecksItsRecordAndRunsTheModule()

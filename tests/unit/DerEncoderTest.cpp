@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "kernel/DerEncoder.h"
+#include "kernel/HashAndSign.h"
 
 namespace {
 
@@ -51,5 +52,27 @@ TEST(DerEncoder, ElementsTakeOnlyTheKnownSingleByteTags)
         EXPECT_EQ(ASN1Encode(tag, abValue, 3, vtr), E_FAIL) << tag;
     }
     EXPECT_EQ(ASN1Encode(0x04, abValue, 0, vtr), E_FAIL); // never empty
+    EXPECT_EQ(vtr, Bytes{0xEE});
+}
+
+TEST(DerEncoder, EcdsaSignaturesBecomeTwoMinimalPositiveIntegers)
+{
+    auto encode = [](const Bytes& raw) {
+        Bytes der = {0xEE};
+        EXPECT_EQ(EncodeEcdsaSignature(raw.data(), static_cast<uint32_t>(raw.size()), der), KVRA_OK);
+        return der;
+    };
+    // Leading zeros go; a set top bit gets a 00 in front; zero stays one byte.
+    EXPECT_EQ(encode({0x00, 0x00, 0x7F, 0x80, 0x01, 0x02}),
+              (Bytes{0x30, 0x09, 0x02, 0x01, 0x7F, 0x02, 0x04, 0x00, 0x80, 0x01, 0x02}));
+    EXPECT_EQ(encode({0x00, 0x00, 0x00, 0x00}), (Bytes{0x30, 0x06, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00}));
+    // P-521's halves of 66 bytes take the long form.
+    const Bytes p521 = encode(Bytes(132, 0x01));
+    EXPECT_EQ(Bytes(p521.begin(), p521.begin() + 3), (Bytes{0x30, 0x81, 0x88}));
+
+    Bytes vtr = {0xEE};
+    const uint8_t abOdd[] = {1, 2, 3};
+    EXPECT_EQ(EncodeEcdsaSignature(abOdd, 3, vtr), E_FAIL);
+    EXPECT_EQ(EncodeEcdsaSignature(abOdd, 0, vtr), E_FAIL);
     EXPECT_EQ(vtr, Bytes{0xEE});
 }

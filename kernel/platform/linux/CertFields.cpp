@@ -73,6 +73,36 @@ uint32_t GetSignatureLength(const CERT_CONTEXT& cert)
     return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
 
+PublicKeyInfo GetPublicKeyInfo(const CERT_CONTEXT& cert)
+{
+    PublicKeyInfo info;
+    EVP_PKEY* pKey = X509_get0_pubkey(cert.pX509.get());
+    if (pKey == nullptr)
+        return info;
+    const int nBits = EVP_PKEY_get_bits(pKey);
+    info.dwBits = nBits > 0 ? static_cast<uint32_t>(nBits) : 0;
+    switch (EVP_PKEY_get_base_id(pKey)) {
+    case EVP_PKEY_RSA:
+        info.algorithm = KeyAlgorithm::Rsa;
+        break;
+    case EVP_PKEY_EC: {
+        info.algorithm = KeyAlgorithm::Ec;
+        char szGroup[80] = {};
+        size_t cchGroup = 0;
+        if (EVP_PKEY_get_group_name(pKey, szGroup, sizeof szGroup, &cchGroup) == 1) {
+            const int nNid = OBJ_sn2nid(szGroup);
+            char szOid[128] = {};
+            if (nNid != NID_undef && OBJ_obj2txt(szOid, sizeof szOid, OBJ_nid2obj(nNid), 1) > 0)
+                info.strCurveOid = szOid;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return info;
+}
+
 std::string GetSignatureAlgorithmOid(const CERT_CONTEXT& cert)
 {
     const X509_ALGOR* pAlgorithm = nullptr;

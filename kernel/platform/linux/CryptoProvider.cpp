@@ -300,15 +300,35 @@ bool CryptGetProvParam(const CryptProvider& prov, uint32_t dwParam, uint8_t* pbD
     }
 }
 
+namespace {
+
+// The mechanism that signs with the certificate's key: CKM_RSA_PKCS over a
+// DigestInfo for RSA, CKM_ECDSA over the bare digest for EC, or 0 for any
+// other key. The certificate tells the key's type without touching the key.
+CK_MECHANISM_TYPE SigningMechanism(const CryptProvider& prov)
+{
+    const EVP_PKEY* pPublicKey = X509_get0_pubkey(prov.pCert->pX509.get());
+    switch (pPublicKey != nullptr ? EVP_PKEY_get_base_id(pPublicKey) : EVP_PKEY_NONE) {
+    case EVP_PKEY_RSA:
+        return CKM_RSA_PKCS;
+    case EVP_PKEY_EC:
+        return CKM_ECDSA;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
 bool CryptCreateHash(CryptProvider& prov, uint32_t dwAlgId, HCRYPTHASH& hHash)
 {
     hHash.reset();
     const HashAlgorithm* pAlgorithm = FindHashAlgorithm(dwAlgId);
-    // Only RSA keys make PKCS#1 signatures; the certificate tells the key's
-    // type without touching the key.
-    const EVP_PKEY* pPublicKey = X509_get0_pubkey(prov.pCert->pX509.get());
-    if (pAlgorithm == nullptr || pPublicKey == nullptr || EVP_PKEY_get_base_id(pPublicKey) != EVP_PKEY_RSA ||
-        (prov.pSlot && !PK11_DoesMechanism(prov.pSlot.get(), CKM_RSA_PKCS))) {
+    // RSA keys make PKCS#1 signatures, EC keys ECDSA ones, which have no
+    // MD5 form; the token must do the mechanism.
+    const CK_MECHANISM_TYPE mechanism = SigningMechanism(prov);
+    if (pAlgorithm == nullptr || mechanism == 0 || (mechanism == CKM_ECDSA && dwAlgId == CALG_MD5) ||
+        (prov.pSlot && !PK11_DoesMechanism(prov.pSlot.get(), mechanism))) {
         SetLastError(NTE_BAD_ALGID_CODE);
         return false;
     }
@@ -376,16 +396,20 @@ bool CryptSignHashW(CryptHash& hash, uint32_t /*dwKeySpec*/, uint8_t* pbSignatur
             }
             hash.vtrDigest.assign(abDigest, abDigest + cbDigest);
         }
-        // NSS refuses MD5 in its own DigestInfo signing, so the DigestInfo is
-        // built here and signed raw.
-        std::vector<uint8_t> vtrDigestInfo = FindHashAlgorithm(hash.dwAlgId)->vtrPrefix;
-        vtrDigestInfo.insert(vtrDigestInfo.end(), hash.vtrDigest.begin(), hash.vtrDigest.end());
-        SECItem data{siBuffer, vtrDigestInfo.data(), static_cast<unsigned int>(vtrDigestInfo.size())};
+        // RSA: NSS refuses MD5 in its own DigestInfo signing, so the
+        // DigestInfo is built here and signed raw. ECDSA signs the bare
+        // digest and gives r||s, each half the field's size.
+        const CK_MECHANISM_TYPE mechanism = SigningMechanism(*hash.pProvider);
+        std::vector<uint8_t> vtrData;
+        if (mechanism == CKM_RSA_PKCS)
+            vtrData = FindHashAlgorithm(hash.dwAlgId)->vtrPrefix;
+        vtrData.insert(vtrData.end(), hash.vtrDigest.begin(), hash.vtrDigest.end());
+        SECItem data{siBuffer, vtrData.data(), static_cast<unsigned int>(vtrData.size())};
         SECItem signature{siBuffer, pbSignature, cbSignature};
         PORT_SetError(0);
         // A key that wants its PIN before every signature logs in again here,
         // with the PIN typed for this signature, if any; then it is forgotten.
-        const SECStatus rv = PK11_SignWithMechanism(pKey, CKM_RSA_PKCS, nullptr, &signature, &data);
+        const SECStatus rv = PK11_SignWithMechanism(pKey, mechanism, nullptr, &signature, &data);
         hash.pProvider->pin.ForgetPin();
         if (rv != SECSuccess) {
             SetLastError(KeyFailureCode(hash.pProvider->pin, false));

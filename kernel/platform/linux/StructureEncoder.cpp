@@ -81,11 +81,20 @@ std::vector<uint8_t> Header(int nTag, int nClass, bool bConstructed, size_t cbCo
     return vtr;
 }
 
+// ecdsa-with-SHA1 (1.2.840.10045.4.1) and ecdsa-with-SHA2 (under
+// 1.2.840.10045.4.3): identifiers whose parameters are absent, not NULL.
+bool TakesNoParameters(const char* pszObjId)
+{
+    return std::strcmp(pszObjId, "1.2.840.10045.4.1") == 0 ||
+           std::strncmp(pszObjId, "1.2.840.10045.4.3.", std::strlen("1.2.840.10045.4.3.")) == 0;
+}
+
 void SetAlgorithm(X509_ALGOR* pAlgorithm, const CRYPT_ALGORITHM_IDENTIFIER& identifier)
 {
     ObjectPtr pObject = ToObject(identifier.pszObjId);
     if (identifier.Parameters.cbData == 0) {
-        X509_ALGOR_set0(pAlgorithm, pObject.release(), V_ASN1_NULL, nullptr);
+        X509_ALGOR_set0(pAlgorithm, pObject.release(),
+                        TakesNoParameters(identifier.pszObjId) ? V_ASN1_UNDEF : V_ASN1_NULL, nullptr);
         return;
     }
     TypePtr pParameters = ToType(identifier.Parameters);

@@ -87,6 +87,41 @@ uint32_t GetSignatureLength(const CERT_CONTEXT& cert)
     return (dwBits + 7) / 8;
 }
 
+PublicKeyInfo GetPublicKeyInfo(const CERT_CONTEXT& cert)
+{
+    PublicKeyInfo info;
+    CERT_PUBLIC_KEY_INFO& key = Win32Cert(cert)->pCertInfo->SubjectPublicKeyInfo;
+    const char* pszAlgorithm = key.Algorithm.pszObjId != nullptr ? key.Algorithm.pszObjId : "";
+    info.dwBits = CertGetPublicKeyLength(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &key);
+    if (std::strcmp(pszAlgorithm, szOID_RSA_RSA) == 0) {
+        info.algorithm = KeyAlgorithm::Rsa;
+    } else if (std::strcmp(pszAlgorithm, szOID_ECC_PUBLIC_KEY) == 0) {
+        info.algorithm = KeyAlgorithm::Ec;
+        // The parameters are the named curve's OBJECT IDENTIFIER.
+        void* pvDecoded = nullptr;
+        DWORD cbDecoded = 0;
+        if (key.Algorithm.Parameters.cbData != 0 &&
+            CryptDecodeObjectEx(X509_ASN_ENCODING, X509_OBJECT_IDENTIFIER, key.Algorithm.Parameters.pbData,
+                                key.Algorithm.Parameters.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &pvDecoded,
+                                &cbDecoded)) {
+            const std::unique_ptr<void, LocalRelease> pDecoded(pvDecoded);
+            if (const char* pszCurve = *static_cast<const LPSTR*>(pvDecoded))
+                info.strCurveOid = pszCurve;
+        }
+        // A platform that cannot measure an EC key still knows the sizes of
+        // the named curves.
+        if (info.dwBits == 0) {
+            if (info.strCurveOid == "1.2.840.10045.3.1.7")
+                info.dwBits = 256;
+            else if (info.strCurveOid == "1.3.132.0.34")
+                info.dwBits = 384;
+            else if (info.strCurveOid == "1.3.132.0.35")
+                info.dwBits = 521;
+        }
+    }
+    return info;
+}
+
 std::string GetSignatureAlgorithmOid(const CERT_CONTEXT& cert)
 {
     const char* pszOid = Win32Cert(cert)->pCertInfo->SignatureAlgorithm.pszObjId;
