@@ -842,3 +842,169 @@ TEST_F(HostSigning, WhatADriverPrintsNeverReachesTheFrames)
     EXPECT_EQ(result.strStderr, "");
     EXPECT_EQ(result.nExitCode, 0);
 }
+
+namespace {
+
+constexpr int64_t kWrongPin = -2146434965;  // 0x8010006B
+constexpr int64_t kPinBlocked = -2146434964; // 0x8010006C
+
+// A token in a reader with a PIN pad: the user's database with the PIN-pad
+// module registered over a copy of the token, and p11-kit's SoftHSM shown an
+// empty token directory, so the token is seen once, through its reader.
+class HostPinPad : public HostSigning {
+protected:
+    static HostOptions PadOptions(const std::vector<std::string>& tokenActions)
+    {
+        const std::string home = Path("pad-home");
+        const std::string empty = Path("pad-empty");
+        EXPECT_EQ(RunShell("rm -rf '" + home + "' '" + empty + "' && mkdir -p '" + empty +
+                           "/tokens' && printf 'directories.tokendir = " + empty +
+                           "/tokens\\nobjectstore.backend = file\\n' > '" + empty + "/softhsm2.conf' && cp -r '" +
+                           FixtureStore::Get().Dir() + "/home' '" + home + "' && modutil -dbdir 'sql:" + home +
+                           "/.pki/nssdb' -add 'PIN Pad Reader' -libfile '" + TESSERA_PAD_MODULE +
+                           "' -force > /dev/null 2>&1"),
+                  0);
+        HostOptions options = Options();
+        options.env["HOME"] = home;
+        options.env["SOFTHSM2_CONF"] = empty + "/softhsm2.conf";
+        options.env["TESSERA_PAD_LIBRARY"] = TESSERA_PAD_LIBRARY;
+        options.env["TESSERA_PAD_SOFTHSM2_CONF"] = TokenCopy("pad-token", tokenActions);
+        options.env["TESSERA_PAD_ANSWERS"] = Path("pad.answers");
+        options.env["TESSERA_PAD_LOG"] = Path("pad.log");
+        // The pad takes each answer only once the notice for it is up.
+        options.env["TESSERA_PAD_NOTICE"] = std::getenv("TESSERA_PINENTRY_LOG");
+        return options;
+    }
+
+    // What the person at the pad does at the next logins; clears both logs.
+    static void SetPadAnswers(const std::vector<std::string>& answers)
+    {
+        std::string text;
+        for (const std::string& answer : answers)
+            text += answer + "\n";
+        WriteFileBytes(Path("pad.answers"), text);
+        WriteFileBytes(Path("pad.log"), "");
+        FixtureStore::Get().SetPinAnswers({});
+    }
+
+    // The token's logins, one "<user type> <answer>" each; a login that
+    // came with a PIN shows as "<user type> PIN".
+    static std::vector<std::string> PadLogins()
+    {
+        std::istringstream log(ReadFileBytes(Path("pad.log")));
+        std::vector<std::string> logins;
+        for (std::string line; std::getline(log, line);)
+            logins.push_back(line);
+        return logins;
+    }
+
+    // The notices pinentry showed, by their descriptions. Every pinentry
+    // started has been ended, and none was asked for a PIN.
+    static std::vector<std::string> Notices()
+    {
+        const std::string log = FixtureStore::Get().PinentryLog();
+        std::vector<std::string> notices;
+        size_t starts = 0, ends = 0;
+        std::string description;
+        std::istringstream lines(log);
+        for (std::string line; std::getline(lines, line);) {
+            starts += line == "--- start";
+            ends += line == "--- end";
+            if (line.starts_with("SETDESC "))
+                description = line.substr(8);
+            if (line == "MESSAGE")
+                notices.push_back(description);
+        }
+        EXPECT_EQ(starts, ends) << log;
+        EXPECT_EQ(PinPrompts(), 0u) << log;
+        return notices;
+    }
+};
+
+} // namespace
+
+TEST_F(HostPinPad, TheReaderTakesThePinOnItsPadWhileANoticeSaysSo)
+{
+    const HostOptions options = PadOptions({});
+    const std::string english =
+        "Enter the PIN of the token \"Tessera Token\" on the reader's PIN pad to sign with the certificate "
+        "\"Hardware Signer\".";
+    const std::string retry = "Wrong PIN. Please try again.%0A" + english;
+    struct Case {
+        std::vector<std::string> answers;
+        int64_t errorcode;
+        std::vector<std::string> notices;
+    };
+    const Case cases[] = {
+        {{"ok"}, 0, {english}},
+        {{"cancel"}, kPinCancelled, {english}},
+        {{"timeout"}, kPinCancelled, {english}},
+        {{"wrong", "ok"}, 0, {english, retry}},
+        {{"wrong", "wrong", "wrong"}, kWrongPin, {english, retry, retry}},
+        {{"blocked"}, kPinBlocked, {english}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answers.back() + " after " + std::to_string(c.answers.size() - 1));
+        SetPadAnswers(c.answers);
+        Host host(options);
+        ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+        const Response signature = host.Call("SignMessagePKCS1", {"abc", "SHA-256"});
+        EXPECT_EQ(signature.errorcode, c.errorcode);
+        if (c.errorcode == 0) {
+            EXPECT_TRUE(Pkcs1Verifies("hw-signer", "sha256", "abc", signature.result));
+        }
+        // Each login went to the pad without a PIN, with a notice up that
+        // was gone by the time the host answered.
+        std::vector<std::string> logins;
+        for (const std::string& answer : c.answers)
+            logins.push_back("1 " + answer);
+        EXPECT_EQ(PadLogins(), logins);
+        EXPECT_EQ(Notices(), c.notices);
+        if (c.errorcode == kPinBlocked) {
+            // Once blocked, the pad is not asked again.
+            EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, kPinBlocked);
+            EXPECT_EQ(PadLogins(), logins);
+        }
+        EXPECT_EQ(host.Finish(), 0);
+    }
+
+    // The notice in Chinese.
+    SetPadAnswers({"wrong", "ok"});
+    HostOptions chinese = options;
+    chinese.env["LANG"] = "zh_CN.UTF-8";
+    Host host(chinese);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+    EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, 0);
+    const std::string zh = "请在读卡器的密码键盘上输入令牌“Tessera Token”的 PIN，以使用证书“Hardware Signer”签名。";
+    EXPECT_EQ(Notices(), (std::vector<std::string>{zh, "PIN 错误，请重新输入。%0A" + zh}));
+    EXPECT_EQ(host.Finish(), 0);
+}
+
+TEST_F(HostPinPad, AKeyThatWantsItsPinForEverySignatureAsksOnThePadEachTime)
+{
+    ASSERT_EQ(RunShell("openssl pkey -in " + FixtureStore::Get().KeyPem("hw-signer") + " -outform DER -out '" +
+                       Path("hw-signer.key.der") + "'"),
+              0);
+    const HostOptions options =
+        PadOptions({"--delete-object --type privkey --id 0a01",
+                    "--write-object '" + Path("hw-signer.key.der") +
+                        "' --type privkey --id 0a01 --label hw-signer --usage-sign --always-auth"});
+    SetPadAnswers({"ok", "ok", "ok", "cancel"});
+    Host host(options);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Hardware Signer", ""}).result, kHardwareSigner);
+    // The first signature logs in to the token, then the key's own login
+    // (user type 2, context-specific) asks on the pad again.
+    const Response first = host.Call("SignMessagePKCS1", {"one", "SHA-256"});
+    ASSERT_EQ(first.errorcode, 0);
+    EXPECT_EQ(PadLogins(), (std::vector<std::string>{"1 ok", "2 ok"}));
+    const Response second = host.Call("SignMessage", {"two", "SHA-256"});
+    ASSERT_EQ(second.errorcode, 0);
+    EXPECT_EQ(PadLogins(), (std::vector<std::string>{"1 ok", "2 ok", "2 ok"}));
+    EXPECT_TRUE(Pkcs1Verifies("hw-signer", "sha256", "one", first.result));
+    EXPECT_EQ(CmsVerify(second.result), "two");
+    // A cancel on the pad for the key's login is the user's cancel.
+    EXPECT_EQ(host.Call("SignMessagePKCS1", {"three", "SHA-256"}).errorcode, kPinCancelled);
+    EXPECT_EQ(PadLogins().size(), 4u);
+    EXPECT_EQ(Notices().size(), 4u);
+    EXPECT_EQ(host.Finish(), 0);
+}

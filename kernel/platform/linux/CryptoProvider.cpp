@@ -83,7 +83,20 @@ uint32_t KeyFailureCode(const PinPromptContext& pin, bool bFinding)
         return SCARD_W_CHV_BLOCKED;
     if (pin.bGaveUp)
         return SCARD_W_WRONG_CHV;
-    switch (PORT_GetError()) {
+    // A token whose reader has a PIN pad: NSS turns a Cancel on the pad, or
+    // the reader giving up waiting (which drivers report as a cancel too),
+    // CKR_FUNCTION_CANCELED, into a library failure. A key's own login
+    // that fails is not reported at all: NSS signs anyway, and the token
+    // refuses as not logged in. Either way the token's flags tell a PIN
+    // the pad has just locked from the user's giving up.
+    const int nError = PORT_GetError();
+    if (pin.pPadSlot && (nError == SEC_ERROR_LIBRARY_FAILURE || nError == SEC_ERROR_TOKEN_NOT_LOGGED_IN)) {
+        CK_TOKEN_INFO info{};
+        if (PK11_GetTokenInfo(pin.pPadSlot.get(), &info) == SECSuccess && (info.flags & CKF_USER_PIN_LOCKED))
+            return SCARD_W_CHV_BLOCKED;
+        return SCARD_W_CANCELLED_BY_USER;
+    }
+    switch (nError) {
     case SEC_ERROR_LOCKED_PASSWORD:
         return SCARD_W_CHV_BLOCKED;
     case SEC_ERROR_BAD_PASSWORD:
@@ -226,15 +239,20 @@ bool EnsurePrivateKey(CryptProvider& prov)
     PK11SlotInfo* pSlot = prov.pSlot.get();
     CERTCertificate* pNssCert = prov.pCert->pNssCert.get();
     // Logging in may prompt for the PIN through the provider's context.
-    if (pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr) &&
-        PK11_Authenticate(pSlot, PR_TRUE, &prov.pin) != SECSuccess) {
-        SetLastError(KeyFailureCode(prov.pin, false));
-        return false;
+    if (pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr)) {
+        const SECStatus rv = PK11_Authenticate(pSlot, PR_TRUE, &prov.pin);
+        // A PIN pad's notice goes as soon as its login has returned.
+        prov.pin.CloseNotice();
+        if (rv != SECSuccess) {
+            SetLastError(KeyFailureCode(prov.pin, false));
+            return false;
+        }
     }
     // The key on the certificate's own token, the one whose CKA_ID is the
     // certificate's; without a token, anywhere.
     prov.pKey.reset(pSlot != nullptr ? PK11_FindPrivateKeyFromCert(pSlot, pNssCert, &prov.pin)
                                      : PK11_FindKeyByAnyCert(pNssCert, &prov.pin));
+    prov.pin.CloseNotice();
     if (!prov.pKey) {
         SetLastError(KeyFailureCode(prov.pin, true));
         return false;

@@ -1,6 +1,7 @@
 #include "PinPrompt.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -107,6 +108,21 @@ public:
         }
     }
 
+    // Sends a command without waiting for its answer.
+    bool Send(const std::string& strCommand) { return WriteAll(strCommand + "\n"); }
+
+    // Ends pinentry while it may still be showing a message: closing its
+    // input is not enough, since it reads none while a dialog is up.
+    void Terminate()
+    {
+        if (m_fdIn >= 0) {
+            close(m_fdIn);
+            m_fdIn = -1;
+        }
+        if (m_pid > 0)
+            kill(m_pid, SIGTERM);
+    }
+
     // Sends a command and reads up to its closing OK or ERR. Data lines are
     // collected into strData. Returns true for OK.
     bool Command(const std::string& strCommand, std::string* pstrData = nullptr)
@@ -164,6 +180,27 @@ private:
 
 } // namespace
 
+// pinentry in its message mode, left showing until the login it stands for
+// returns; then ended, whether or not the user has dismissed it.
+class PadNotice {
+public:
+    PadNotice(const std::string& strTitle, const std::string& strDescription)
+    {
+        if (!m_pinentry.Start())
+            return;
+        m_pinentry.Command("SETTITLE " + AssuanEscape(strTitle));
+        m_pinentry.Command("SETDESC " + AssuanEscape(strDescription));
+        // Answered only when the user dismisses it, if ever: not waited for.
+        m_pinentry.Send("MESSAGE");
+    }
+    PadNotice(const PadNotice&) = delete;
+    PadNotice& operator=(const PadNotice&) = delete;
+    ~PadNotice() { m_pinentry.Terminate(); }
+
+private:
+    PinentryProcess m_pinentry;
+};
+
 bool AskPinentry(const std::string& strTitle, const std::string& strDescription, const std::string& strPrompt,
                  const std::string& strError, std::string& strPin)
 {
@@ -204,10 +241,68 @@ char* AskForPin(PinPromptContext& context, const std::string& strDescription, co
 
 } // namespace
 
+PinPromptContext::PinPromptContext() = default;
+
+PinPromptContext::~PinPromptContext()
+{
+    ForgetPin();
+}
+
 void PinPromptContext::ForgetPin()
 {
     Wipe(strPin);
+    CloseNotice();
 }
+
+void PinPromptContext::CloseNotice()
+{
+    pNotice.reset();
+}
+
+namespace {
+
+// For a token whose reader takes the PIN on its own pad: no PIN is asked on
+// screen. NSS logs in without one once this returns, and the reader then
+// waits for the PIN; meanwhile a notice says where to type it. A wrong PIN
+// there brings the next call, with bRetry set.
+char* AskOnPad(PK11SlotInfo* pSlot, PRBool bRetry, PinPromptContext& context)
+{
+    // The login the previous notice stood for has returned.
+    context.CloseNotice();
+    if (!context.pPadSlot)
+        context.pPadSlot.reset(PK11_ReferenceSlot(pSlot));
+    CK_TOKEN_INFO info{};
+    const bool bHaveInfo = PK11_GetTokenInfo(pSlot, &info) == SECSuccess;
+    if (bHaveInfo && (info.flags & CKF_USER_PIN_LOCKED)) {
+        context.bBlocked = true;
+        return nullptr;
+    }
+    if (bRetry && ++context.nWrongPins >= kMaxWrongPins) {
+        context.bGaveUp = true;
+        return nullptr;
+    }
+    const bool bChinese = GetUserUiLanguage() == UiLanguage::Chinese;
+    const std::string strToken = PK11_GetTokenName(pSlot);
+    std::string strDescription;
+    if (bRetry)
+        strDescription = bChinese ? "PIN 错误，请重新输入。\n" : "Wrong PIN. Please try again.\n";
+    if (bRetry && bHaveInfo && (info.flags & CKF_USER_PIN_FINAL_TRY))
+        strDescription += bChinese ? "这是最后一次尝试，再次出错将锁定令牌。\n"
+                                   : "This is the last try before the token locks.\n";
+    if (bChinese)
+        strDescription += "请在读卡器的密码键盘上输入令牌“" + strToken + "”的 PIN，以使用证书“" +
+                          context.strCertName + "”签名。";
+    else
+        strDescription += "Enter the PIN of the token \"" + strToken + "\" on the reader's PIN pad to sign with the " +
+                          "certificate \"" + context.strCertName + "\".";
+    // Without a notice (no pinentry to show it) the pad still takes the PIN.
+    context.pNotice = std::make_unique<PadNotice>("Tessera", strDescription);
+    // NSS passes no PIN to a token with a pad, whatever this holds, as long
+    // as it is neither PK11_PW_RETRY nor PK11_PW_AUTHENTICATED.
+    return PORT_Strdup("");
+}
+
+} // namespace
 
 char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
 {
@@ -216,6 +311,8 @@ char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
     // cancel nothing more is asked.
     if (pContext == nullptr || pContext->bCancelled || pContext->bBlocked || pContext->bGaveUp)
         return nullptr;
+    if (PK11_ProtectedAuthenticationPath(pSlot))
+        return AskOnPad(pSlot, bRetry, *pContext);
     // A second login in the same operation (the key's own, after the
     // token's) takes the PIN the user has just typed. Should that fail, the
     // user is asked as for any wrong PIN.
