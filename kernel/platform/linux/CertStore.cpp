@@ -108,48 +108,47 @@ std::string ReadAttribute(PK11GenericObject* pObject, CK_ATTRIBUTE_TYPE type)
 }
 
 // The certificates of the keys in a certificate database that needs no
-// login: those whose CKA_ID is a key's, as NSS pairs them. A database also
-// keeps the certificates of other people and of authorities, often many of
-// them; asking each for its identifier alone costs a fraction of what NSS
-// spends on listing it.
-std::vector<CertificatePtr> KeyedDatabaseCertificates(PK11SlotInfo* pSlot)
+// login: those whose CKA_ID is a key's, as NSS pairs them, each made from
+// the token's bytes with its key kept beside it. A database also keeps the
+// certificates of other people and of authorities, often many of them:
+// asking each for its identifier alone costs a fraction of what NSS spends
+// on listing it, and the user's own need no NSS certificate at all, since
+// their key is already found.
+std::vector<CertContextRef> KeyedDatabaseCandidates(PK11SlotInfo* pSlot)
 {
-    std::vector<CertificatePtr> vtrCerts;
-    std::set<std::string> keyIds;
-    if (const std::unique_ptr<SECKEYPrivateKeyList, PrivateKeyListDeleter> pKeys(
-            PK11_ListPrivKeysInSlot(pSlot, nullptr, nullptr));
-        pKeys) {
-        for (SECKEYPrivateKeyListNode* pNode = PRIVKEY_LIST_HEAD(pKeys); !PRIVKEY_LIST_END(pNode, pKeys);
-             pNode = PRIVKEY_LIST_NEXT(pNode)) {
-            if (SECItem* pId = PK11_GetLowLevelKeyIDForPrivateKey(pNode->key)) {
-                keyIds.emplace(reinterpret_cast<const char*>(pId->data), pId->len);
-                SECITEM_FreeItem(pId, PR_TRUE);
-            }
+    std::vector<CertContextRef> vtrCandidates;
+    const std::unique_ptr<SECKEYPrivateKeyList, PrivateKeyListDeleter> pKeys(
+        PK11_ListPrivKeysInSlot(pSlot, nullptr, nullptr));
+    if (!pKeys)
+        return vtrCandidates;
+    std::map<std::string, SECKEYPrivateKey*> keys; // the list holds them
+    for (SECKEYPrivateKeyListNode* pNode = PRIVKEY_LIST_HEAD(pKeys); !PRIVKEY_LIST_END(pNode, pKeys);
+         pNode = PRIVKEY_LIST_NEXT(pNode)) {
+        if (SECItem* pId = PK11_GetLowLevelKeyIDForPrivateKey(pNode->key)) {
+            keys.emplace(std::string(reinterpret_cast<const char*>(pId->data), pId->len), pNode->key);
+            SECITEM_FreeItem(pId, PR_TRUE);
         }
     }
-    if (keyIds.empty())
-        return vtrCerts;
+    if (keys.empty())
+        return vtrCandidates;
     const std::unique_ptr<PK11GenericObject, GenericObjectsDeleter> pObjects(
         PK11_FindGenericObjects(pSlot, CKO_CERTIFICATE));
-    std::vector<PK11GenericObject*> vtrKeyed;
-    size_t nObjects = 0;
     for (PK11GenericObject* pObject = pObjects.get(); pObject != nullptr;
-         pObject = PK11_GetNextGenericObject(pObject), ++nObjects) {
-        if (keyIds.count(ReadAttribute(pObject, CKA_ID)) != 0)
-            vtrKeyed.push_back(pObject);
+         pObject = PK11_GetNextGenericObject(pObject)) {
+        const auto itKey = keys.find(ReadAttribute(pObject, CKA_ID));
+        if (itKey == keys.end())
+            continue;
+        const std::string strDer = ReadAttribute(pObject, CKA_VALUE);
+        CertContextRef pContext =
+            CreateTokenCertificateContext(reinterpret_cast<const uint8_t*>(strDer.data()), strDer.size(), nullptr,
+                                          PK11_ReferenceSlot(pSlot));
+        if (!pContext)
+            continue;
+        pContext->pDatabaseKey.reset(SECKEY_CopyPrivateKey(itKey->second));
+        if (pContext->pDatabaseKey)
+            vtrCandidates.push_back(std::move(pContext));
     }
-    // Making a certificate from its bytes costs NSS more than listing it:
-    // a database that is mostly the user's own is listed as a whole.
-    if (2 * vtrKeyed.size() > nObjects)
-        return ListTokenCertificates(pSlot);
-    for (PK11GenericObject* pObject : vtrKeyed) {
-        std::string strDer = ReadAttribute(pObject, CKA_VALUE);
-        SECItem der{siBuffer, reinterpret_cast<unsigned char*>(strDer.data()), static_cast<unsigned int>(strDer.size())};
-        CertificatePtr pCert(CERT_NewTempCertificate(CERT_GetDefaultCertDB(), &der, nullptr, PR_FALSE, PR_TRUE));
-        if (pCert)
-            vtrCerts.push_back(std::move(pCert));
-    }
-    return vtrCerts;
+    return vtrCandidates;
 }
 
 // The certificates of one token that the token may hold the private key of
@@ -157,9 +156,10 @@ std::vector<CertificatePtr> KeyedDatabaseCertificates(PK11SlotInfo* pSlot)
 // certificates offered, and nothing here logs in.
 std::vector<CertContextRef> CandidateCertificates(PK11SlotInfo* pSlot)
 {
+    if (!DatabaseDir(pSlot).empty() && !PK11_NeedLogin(pSlot))
+        return KeyedDatabaseCandidates(pSlot);
     std::vector<CertContextRef> vtrCandidates;
-    const bool bKeysInSight = !DatabaseDir(pSlot).empty() && !PK11_NeedLogin(pSlot);
-    for (CertificatePtr& pCert : bKeysInSight ? KeyedDatabaseCertificates(pSlot) : ListTokenCertificates(pSlot)) {
+    for (CertificatePtr& pCert : ListTokenCertificates(pSlot)) {
         if (!TokenMayHoldKey(pSlot, pCert.get()))
             continue;
         const SECItem& der = pCert->derCert;

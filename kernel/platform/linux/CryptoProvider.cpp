@@ -183,8 +183,10 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
         SetLastError(ERROR_INVALID_PARAMETER_CODE);
         return false;
     }
+    // A certificate of a database's own key comes with that key and no NSS
+    // certificate; any other needs NSS's to find its key.
     CERTCertificate* pNssCert = pCert->pNssCert.get();
-    if (pNssCert == nullptr) {
+    if (pNssCert == nullptr && !pCert->pDatabaseKey) {
         SetLastError(CRYPT_E_NO_KEY_PROPERTY);
         return false;
     }
@@ -192,7 +194,7 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
         HCRYPTPROV pProv(new CryptProvider());
         pProv->pCert = pCert;
         pProv->pin.strCertName = DisplayName(*pCert);
-        PK11SlotInfo* pSlot = pCert->pSlot ? pCert->pSlot.get() : pNssCert->slot;
+        PK11SlotInfo* pSlot = pCert->pSlot ? pCert->pSlot.get() : pNssCert != nullptr ? pNssCert->slot : nullptr;
         if (pSlot != nullptr)
             pProv->pSlot.reset(PK11_ReferenceSlot(pSlot));
         // A token taken out (and perhaps put back) since it was last used:
@@ -207,7 +209,7 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
             // As a smart card's provider does, open the key without asking
             // for the PIN: the login waits for the first use of the key. Until
             // then the key counts as present by the rule listing uses.
-            if (!TokenMayHoldKey(pSlot, pNssCert)) {
+            if (pNssCert == nullptr || !TokenMayHoldKey(pSlot, pNssCert)) {
                 SetLastError(CRYPT_E_NO_KEY_PROPERTY);
                 return false;
             }
@@ -238,6 +240,10 @@ bool EnsurePrivateKey(CryptProvider& prov)
     PORT_SetError(0);
     PK11SlotInfo* pSlot = prov.pSlot.get();
     CERTCertificate* pNssCert = prov.pCert->pNssCert.get();
+    if (pNssCert == nullptr) {
+        SetLastError(CRYPT_E_NO_KEY_PROPERTY);
+        return false;
+    }
     // Logging in may prompt for the PIN through the provider's context.
     if (pSlot != nullptr && PK11_NeedLogin(pSlot) && !PK11_IsLoggedIn(pSlot, nullptr)) {
         const SECStatus rv = PK11_Authenticate(pSlot, PR_TRUE, &prov.pin);
@@ -287,7 +293,7 @@ bool CryptGetProvParam(const CryptProvider& prov, uint32_t dwParam, uint8_t* pbD
                 strNickname = pszKeyNickname;
                 PORT_Free(pszKeyNickname);
             }
-            if (strNickname.empty() && prov.pCert->pNssCert->nickname != nullptr) {
+            if (strNickname.empty() && prov.pCert->pNssCert && prov.pCert->pNssCert->nickname != nullptr) {
                 strNickname = prov.pCert->pNssCert->nickname;
                 if (const size_t nColon = strNickname.find(':'); nColon != std::string::npos)
                     strNickname.erase(0, nColon + 1);
