@@ -23,6 +23,9 @@ struct X509Deleter {
 struct SlotDeleter {
     void operator()(PK11SlotInfo* p) const { PK11_FreeSlot(p); }
 };
+struct PublicKeyDeleter {
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
 struct PrivateKeyDeleter {
     void operator()(SECKEYPrivateKey* p) const { SECKEY_DestroyPrivateKey(p); }
 };
@@ -39,7 +42,14 @@ struct CERT_CONTEXT {
     // login, for the certificate's later uses: such a key stays where it is
     // for as long as the certificate is held.
     mutable std::unique_ptr<SECKEYPrivateKey, PrivateKeyDeleter> pDatabaseKey;
+    // The public key, decoded from pX509 on first use (CertPublicKey).
+    mutable std::unique_ptr<EVP_PKEY, PublicKeyDeleter> pPublicKey;
 };
+
+// The certificate's public key, decoded on first use and kept: parsing a
+// certificate leaves it undecoded, so X509_get0_pubkey finds none. Null
+// when it does not decode.
+const EVP_PKEY* CertPublicKey(const CERT_CONTEXT& cert);
 
 // Makes a certificate from its DER encoding and the NSS certificate and the
 // token it came from (whose references it takes over; either may be null).

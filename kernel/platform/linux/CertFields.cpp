@@ -68,7 +68,7 @@ bool GetSubjectKeyIdentifier(const CERT_CONTEXT& cert, std::vector<uint8_t>* pvt
 
 uint32_t GetSignatureLength(const CERT_CONTEXT& cert)
 {
-    EVP_PKEY* pKey = X509_get0_pubkey(cert.pX509.get());
+    const EVP_PKEY* pKey = CertPublicKey(cert);
     const int n = pKey != nullptr ? EVP_PKEY_get_size(pKey) : 0;
     return n > 0 ? static_cast<uint32_t>(n) : 0;
 }
@@ -76,7 +76,7 @@ uint32_t GetSignatureLength(const CERT_CONTEXT& cert)
 PublicKeyInfo GetPublicKeyInfo(const CERT_CONTEXT& cert)
 {
     PublicKeyInfo info;
-    EVP_PKEY* pKey = X509_get0_pubkey(cert.pX509.get());
+    const EVP_PKEY* pKey = CertPublicKey(cert);
     if (pKey == nullptr)
         return info;
     const int nBits = EVP_PKEY_get_bits(pKey);

@@ -331,7 +331,7 @@ namespace {
 // other key. The certificate tells the key's type without touching the key.
 CK_MECHANISM_TYPE SigningMechanism(const CryptProvider& prov)
 {
-    const EVP_PKEY* pPublicKey = X509_get0_pubkey(prov.pCert->pX509.get());
+    const EVP_PKEY* pPublicKey = CertPublicKey(*prov.pCert);
     switch (pPublicKey != nullptr ? EVP_PKEY_get_base_id(pPublicKey) : EVP_PKEY_NONE) {
     case EVP_PKEY_RSA:
         return CKM_RSA_PKCS;
