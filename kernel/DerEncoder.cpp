@@ -37,6 +37,16 @@ HRESULT CalculateASNValueLength(uint32_t dwValueLength, std::vector<uint8_t>& vt
     return KVRA_OK;
 }
 
+uint64_t DerElementLength(uint64_t cbValue)
+{
+    uint64_t cbHeader = 2;
+    if (cbValue >= 0x80) {
+        for (uint64_t n = cbValue; n != 0; n >>= 8)
+            ++cbHeader;
+    }
+    return cbHeader + cbValue;
+}
+
 HRESULT ASN1Encode(uint32_t dwTag, const uint8_t* pbValue, uint32_t cbValue, std::vector<uint8_t>& vtrElement)
 {
     TRACE_SCOPE();

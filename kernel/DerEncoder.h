@@ -11,6 +11,10 @@
 // no element written here is ever empty.
 HRESULT CalculateASNValueLength(uint32_t dwValueLength, std::vector<uint8_t>& vtrLength);
 
+// The length of a whole element (tag, length octets and value) whose value
+// has cbValue bytes.
+uint64_t DerElementLength(uint64_t cbValue);
+
 // One tag-length-value element. Only the low 8 bits of the tag count, and
 // only INTEGER, OCTET STRING, OBJECT IDENTIFIER, UTF8String,
 // PrintableString, IA5String, BMPString, SEQUENCE, SET and the context tag

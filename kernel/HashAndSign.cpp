@@ -48,17 +48,6 @@ bool FindIdentifiers(const AlgorithmIdentifiers (&table)[N], uint32_t dwAlgId, s
     return false;
 }
 
-// The DER length of an element whose value has cbValue bytes.
-uint32_t DerElementLength(uint32_t cbValue)
-{
-    uint32_t cbHeader = 2;
-    if (cbValue >= 0x80) {
-        for (uint32_t n = cbValue; n != 0; n >>= 8)
-            ++cbHeader;
-    }
-    return cbHeader + cbValue;
-}
-
 // One half of a raw ECDSA signature as an INTEGER: redundant leading zero
 // bytes go (one byte is always kept), and a 00 goes in front when the top
 // bit is set, since r and s are positive.
@@ -122,7 +111,7 @@ uint32_t GetMaxSignatureLength(const CERT_CONTEXT& cert)
     // r and s are below the group order, of the curve's size: at most that
     // many bytes, plus a sign byte when the top byte can have its top bit set.
     const uint32_t cbInteger = (key.dwBits + 7) / 8 + (key.dwBits % 8 == 0 ? 1 : 0);
-    return DerElementLength(2 * DerElementLength(cbInteger));
+    return static_cast<uint32_t>(DerElementLength(2 * DerElementLength(cbInteger)));
 }
 
 HRESULT LastErrorStatus()

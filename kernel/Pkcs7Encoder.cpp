@@ -155,17 +155,6 @@ HRESULT BuildContentInfo(const uint8_t* pbContent, uint32_t cbContent, bool bInc
     return KVRA_OK;
 }
 
-// The length of a DER element whose value has cbValue bytes.
-uint64_t ElementLength(uint64_t cbValue)
-{
-    uint64_t cbHeader = 2;
-    if (cbValue >= 0x80) {
-        for (uint64_t n = cbValue; n != 0; n >>= 8)
-            ++cbHeader;
-    }
-    return cbHeader + cbValue;
-}
-
 // Reads the header of the DER element at nOffset: its own length and the
 // length of its value. False when it runs past the end.
 bool ReadElementHeader(const std::vector<uint8_t>& vtrDer, size_t nOffset, size_t& cbHeader, uint64_t& cbValue)
@@ -211,9 +200,9 @@ HRESULT AttachedLength(const std::vector<uint8_t>& vtrDetached, uint64_t cbConte
                                          cbSignedDataHeader, cbBody);
     if (!bRead || cbBody < vtrInner.size())
         return E_FAIL;
-    const uint64_t cbInner = ElementLength(cbDataOid + ElementLength(ElementLength(cbContent)));
+    const uint64_t cbInner = DerElementLength(cbDataOid + DerElementLength(DerElementLength(cbContent)));
     const uint64_t cbAttachedBody = cbBody - vtrInner.size() + cbInner;
-    cbAttached = ElementLength(cbOidHeader + cbOid + ElementLength(ElementLength(cbAttachedBody)));
+    cbAttached = DerElementLength(cbOidHeader + cbOid + DerElementLength(DerElementLength(cbAttachedBody)));
     return KVRA_OK;
 }
 

@@ -153,14 +153,7 @@ protected:
         return options;
     }
 
-    static size_t PinPrompts()
-    {
-        const std::string log = FixtureStore::Get().PinentryLog();
-        size_t n = 0;
-        for (size_t at = log.find("GETPIN"); at != std::string::npos; at = log.find("GETPIN", at + 1))
-            ++n;
-        return n;
-    }
+    static size_t PinPrompts() { return FixtureStore::Get().PinPrompts(); }
 
     // openssl's verdict on a signature of text made with the card's key.
     static bool Verifies(const std::string& form, const char* pszDigest, const std::string& text,

@@ -107,14 +107,7 @@ protected:
         return conf;
     }
 
-    static size_t PinPrompts()
-    {
-        const std::string log = FixtureStore::Get().PinentryLog();
-        size_t n = 0;
-        for (size_t at = log.find("GETPIN"); at != std::string::npos; at = log.find("GETPIN", at + 1))
-            ++n;
-        return n;
-    }
+    static size_t PinPrompts() { return FixtureStore::Get().PinPrompts(); }
 
     static bool Pkcs1Verifies(const std::string& strKey, const char* pszDigest, const std::string& data,
                               const std::string& base64)

@@ -96,4 +96,13 @@ void FixtureStore::SetPinAnswers(const std::vector<std::string>& vtrAnswers) con
 
 std::string FixtureStore::PinentryLog() const { return ReadFileBytes(m_strLog); }
 
+size_t FixtureStore::PinPrompts() const
+{
+    const std::string strLog = PinentryLog();
+    size_t n = 0;
+    for (size_t at = strLog.find("GETPIN"); at != std::string::npos; at = strLog.find("GETPIN", at + 1))
+        ++n;
+    return n;
+}
+
 } // namespace tessera::test

@@ -22,6 +22,8 @@ public:
     // "cancel"), and what it was asked since the last call to SetPinAnswers.
     void SetPinAnswers(const std::vector<std::string>& vtrAnswers) const;
     std::string PinentryLog() const;
+    // How many times pinentry was asked for a PIN since then.
+    size_t PinPrompts() const;
 
 private:
     std::string m_strDir;
