@@ -515,7 +515,9 @@ void CheckSignedData(const CertContextRef& pCert, FuzzedDataProvider& fdp)
 }
 
 // The size a signature's text will have, measured before signing, is the size
-// of the text made with a signature of the key's length. The content's
+// of the text made with a signature of the key's longest length, under the
+// identifiers of the key's own kind; a hash the key has none for is refused
+// by the measure as well. The content's
 // length is chosen to take one of the nested elements across a boundary of
 // its length field (128, 256 or 65,536 bytes), where a measurement that
 // adds up lengths would go wrong first.
@@ -525,8 +527,13 @@ void CheckMeasuredSize(const CertContextRef& pCert, FuzzedDataProvider& fdp)
     const uint32_t dwAlgId = fdp.PickValueInArray(kAlgorithms);
     const bool bAttached = fdp.ConsumeBool();
     std::string strDigestOid, strSignatureOid;
-    CHECK(GetAlgorithmIdentifiers(dwAlgId, strDigestOid, strSignatureOid));
-    const uint32_t cbSignature = GetSignatureLength(*pCert);
+    const KeyAlgorithm keyAlgorithm = GetPublicKeyInfo(*pCert).algorithm;
+    if (!GetAlgorithmIdentifiers(dwAlgId, keyAlgorithm, strDigestOid, strSignatureOid)) {
+        Base64Size size{};
+        CHECK(MeasureSignData(0, pCert, dwAlgId, fdp.ConsumeBool(), size) == NTE_BAD_ALGID);
+        return;
+    }
+    const uint32_t cbSignature = GetMaxSignatureLength(*pCert);
     const std::vector<uint8_t> vtrSignature(std::max<uint32_t>(cbSignature, 1), 0x5A);
 
     std::u16string wstrDetached;
