@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -30,8 +32,10 @@ protected:
     {
         const fs::path dir = m_home / relative;
         fs::create_directories(dir);
-        if (bDatabase)
+        if (bDatabase) {
             std::ofstream(dir / "cert9.db") << "";
+            std::ofstream(dir / "key4.db") << "";
+        }
         return dir.string();
     }
     void Write(const std::string& relative, const std::string& text)
@@ -111,4 +115,38 @@ TEST_F(FirefoxProfiles, NothingToFindIsNoProfileAtAll)
                                                (m_home / ".pki/nssdb").string() + "\n");
     Write(".mozilla/firefox/profiles.ini", "Name=stray line before any section\n[Profile0\nPath=x.unlisted\n");
     EXPECT_EQ(Found(), std::vector<std::string>{"x.unlisted .mozilla/firefox/x.unlisted"});
+}
+
+// A sandboxed browser can write its own profile folders: what it plants
+// there is skipped, and never blocks or fills the host.
+TEST_F(FirefoxProfiles, WhatASandboxedBrowserCouldPlantIsSkippedWithoutWaiting)
+{
+    const std::string base = ".var/app/org.mozilla.firefox/.mozilla/firefox";
+    Profile(base + "/good");
+    for (const char* name : {"fifo-key", "linked-cert", "group-writable", "not-mine"})
+        Profile(base + "/" + name);
+    fs::remove(m_home / base / "fifo-key/key4.db");
+    ASSERT_EQ(mkfifo((m_home / base / "fifo-key/key4.db").c_str(), 0600), 0);
+    fs::rename(m_home / base / "linked-cert/cert9.db", m_home / base / "linked-cert/real.db");
+    fs::create_symlink("real.db", m_home / base / "linked-cert/cert9.db");
+    fs::permissions(m_home / base / "group-writable", fs::perms::group_write, fs::perm_options::add);
+    // Only root can give a folder away; anyone else leaves that case out.
+    const bool bGivenAway = chown((m_home / base / "not-mine").c_str(), 65534, 65534) == 0;
+    std::string listed;
+    for (const char* name : {"good", "fifo-key", "linked-cert", "group-writable", "not-mine"})
+        listed += std::string("[Profile") + name + "]\nName=" + name + "\nIsRelative=1\nPath=" + name + "\n";
+    Write(base + "/profiles.ini", listed);
+    if (!bGivenAway)
+        fs::remove_all(m_home / base / "not-mine");
+
+    // profiles.ini a FIFO, installs.ini a link to /dev/zero; then one over 1 MiB.
+    const std::string snap = "snap/firefox/common/.mozilla/firefox";
+    Profile(snap + "/p");
+    fs::create_directories(m_home / snap);
+    ASSERT_EQ(mkfifo((m_home / snap / "profiles.ini").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", m_home / snap / "installs.ini");
+    EXPECT_EQ(Found(), std::vector<std::string>{"good " + base + "/good"});
+    fs::remove(m_home / snap / "profiles.ini");
+    Write(snap + "/profiles.ini", "[Profile0]\nName=p\nIsRelative=1\nPath=p\n" + std::string(1 << 20, ';'));
+    EXPECT_EQ(Found(), std::vector<std::string>{"good " + base + "/good"});
 }

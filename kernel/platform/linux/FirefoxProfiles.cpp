@@ -1,15 +1,74 @@
 #include "FirefoxProfiles.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
 namespace {
+
+// An ini file larger than this is no file Firefox wrote: it is not read.
+constexpr off_t kMaxIniSize = 1 << 20;
+
+// A file descriptor, closed when it goes.
+class OpenFile {
+public:
+    explicit OpenFile(int fd) : m_fd(fd) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Opens a file for reading only if it is a regular file: a symbolic link
+// at the last step is not followed, and a FIFO or a device is never waited
+// on. The folders a sandboxed browser keeps its profiles in are writable by
+// that browser, which may plant anything there. -1 for anything else.
+int OpenRegularFile(const std::string& strPath, struct stat& st)
+{
+    const int fd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool IsRegularFile(const std::string& strPath)
+{
+    struct stat st {};
+    return OpenFile(OpenRegularFile(strPath, st)).Get() >= 0;
+}
+
+// The text of a small regular file; empty for anything else.
+std::string ReadSmallFile(const std::string& strPath)
+{
+    struct stat st {};
+    const OpenFile file(OpenRegularFile(strPath, st));
+    if (file.Get() < 0 || st.st_size > kMaxIniSize)
+        return {};
+    std::string strText;
+    char buffer[16384];
+    for (ssize_t n; (n = read(file.Get(), buffer, sizeof buffer)) != 0;) {
+        if (n < 0 || strText.size() + static_cast<size_t>(n) > static_cast<size_t>(kMaxIniSize))
+            return {}; // unreadable, or grown since
+        strText.append(buffer, static_cast<size_t>(n));
+    }
+    return strText;
+}
 
 // One section of an ini file: its name and its key=value lines in order.
 struct IniSection {
@@ -35,12 +94,12 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
-// Reads an ini file as Firefox writes it. A missing or unreadable file has
-// no sections.
+// Reads an ini file as Firefox writes it. A missing or unreadable file, or
+// one that is not a regular file of at most 1 MiB, has no sections.
 std::vector<IniSection> ReadIni(const std::string& strPath)
 {
     std::vector<IniSection> sections;
-    std::ifstream file(strPath);
+    std::istringstream file(ReadSmallFile(strPath));
     for (std::string strLine; std::getline(file, strLine);) {
         const std::string_view line = Trim(strLine);
         if (line.empty() || line.front() == ';' || line.front() == '#')
@@ -73,17 +132,21 @@ std::string ProfilePath(const std::string& strBase, const std::string& strPath, 
 
 // The folder with its symbolic links resolved, when it holds a certificate
 // database Tessera can open (the SQL format Firefox has used since version
-// 58); "" otherwise.
+// 58); "" otherwise. As ssh treats its files, the folder must be the user's
+// own and writable by nobody else, and its database files regular files.
 std::string DatabaseFolder(const std::string& strDir)
 {
     char szResolved[PATH_MAX];
     if (strDir.empty() || realpath(strDir.c_str(), szResolved) == nullptr)
         return {};
     struct stat st {};
-    const std::string strDb = std::string(szResolved) + "/cert9.db";
-    if (stat(strDb.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (stat(szResolved, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return {};
-    return szResolved;
+    const std::string strFolder = szResolved;
+    if (!IsRegularFile(strFolder + "/cert9.db") || !IsRegularFile(strFolder + "/key4.db"))
+        return {};
+    return strFolder;
 }
 
 std::string BaseName(const std::string& strDir)
