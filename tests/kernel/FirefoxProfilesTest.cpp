@@ -123,8 +123,12 @@ TEST_F(FirefoxProfiles, WhatASandboxedBrowserCouldPlantIsSkippedWithoutWaiting)
 {
     const std::string base = ".var/app/org.mozilla.firefox/.mozilla/firefox";
     Profile(base + "/good");
-    for (const char* name : {"fifo-key", "linked-cert", "group-writable", "not-mine"})
+    for (const char* name : {"fifo-key", "linked-cert", "group-writable", "not-mine", "wal"})
         Profile(base + "/" + name);
+    // An SQLite header whose read and write versions say WAL.
+    std::string wal = std::string("SQLite format 3", 16) + std::string(84, '\0');
+    wal[18] = wal[19] = 2;
+    Write(base + "/wal/key4.db", wal);
     fs::remove(m_home / base / "fifo-key/key4.db");
     ASSERT_EQ(mkfifo((m_home / base / "fifo-key/key4.db").c_str(), 0600), 0);
     fs::rename(m_home / base / "linked-cert/cert9.db", m_home / base / "linked-cert/real.db");
@@ -133,7 +137,7 @@ TEST_F(FirefoxProfiles, WhatASandboxedBrowserCouldPlantIsSkippedWithoutWaiting)
     // Only root can give a folder away; anyone else leaves that case out.
     const bool bGivenAway = chown((m_home / base / "not-mine").c_str(), 65534, 65534) == 0;
     std::string listed;
-    for (const char* name : {"good", "fifo-key", "linked-cert", "group-writable", "not-mine"})
+    for (const char* name : {"good", "fifo-key", "linked-cert", "group-writable", "not-mine", "wal"})
         listed += std::string("[Profile") + name + "]\nName=" + name + "\nIsRelative=1\nPath=" + name + "\n";
     Write(base + "/profiles.ini", listed);
     if (!bGivenAway)

@@ -47,10 +47,19 @@ int OpenRegularFile(const std::string& strPath, struct stat& st)
     return fd;
 }
 
-bool IsRegularFile(const std::string& strPath)
+// Whether a file is an SQLite database that can be read without writing
+// beside it: a regular file, and not in WAL mode (the header's read and
+// write versions, bytes 18 and 19, are 2 then), since SQLite creates a
+// -wal and a -shm file for a reader of such a database, in the profile.
+bool IsReadableDatabase(const std::string& strPath)
 {
     struct stat st {};
-    return OpenFile(OpenRegularFile(strPath, st)).Get() >= 0;
+    const OpenFile file(OpenRegularFile(strPath, st));
+    if (file.Get() < 0)
+        return false;
+    unsigned char abHeader[20] = {};
+    const ssize_t cbHeader = read(file.Get(), abHeader, sizeof abHeader);
+    return cbHeader != static_cast<ssize_t>(sizeof abHeader) || (abHeader[18] != 2 && abHeader[19] != 2);
 }
 
 // The text of a small regular file; empty for anything else.
@@ -132,8 +141,9 @@ std::string ProfilePath(const std::string& strBase, const std::string& strPath, 
 
 // The folder with its symbolic links resolved, when it holds a certificate
 // database Tessera can open (the SQL format Firefox has used since version
-// 58); "" otherwise. As ssh treats its files, the folder must be the user's
-// own and writable by nobody else, and its database files regular files.
+// 58) without writing to it; "" otherwise. As ssh treats its files, the
+// folder must be the user's own and writable by nobody else, and its
+// database files regular files, not in WAL mode.
 std::string DatabaseFolder(const std::string& strDir)
 {
     char szResolved[PATH_MAX];
@@ -144,7 +154,7 @@ std::string DatabaseFolder(const std::string& strDir)
         (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return {};
     const std::string strFolder = szResolved;
-    if (!IsRegularFile(strFolder + "/cert9.db") || !IsRegularFile(strFolder + "/key4.db"))
+    if (!IsReadableDatabase(strFolder + "/cert9.db") || !IsReadableDatabase(strFolder + "/key4.db"))
         return {};
     return strFolder;
 }

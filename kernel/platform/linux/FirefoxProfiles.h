@@ -21,6 +21,7 @@ struct FirefoxProfile {
 // Nothing found there is trusted: an ini file is read only if it is a
 // regular file (no link followed at the last step, no FIFO waited on) of at
 // most 1 MiB, and a profile is used only if its folder is the user's own and
-// writable by nobody else, and its cert9.db and key4.db are regular files.
-// Anything else is skipped without a word.
+// writable by nobody else, and its cert9.db and key4.db are regular files
+// not in SQLite's WAL mode (reading one writes files beside it). Anything
+// else is skipped without a word.
 std::vector<FirefoxProfile> FindFirefoxProfiles(const std::string& strHome);
