@@ -376,6 +376,27 @@ TEST_F(HostSigning, CertificatesInFirefoxProfilesSignAndTheProfilesAreNeverWritt
     EXPECT_EQ(ReadFileBytes(Path("profiles-after.txt")), ReadFileBytes(Path("profiles-before.txt")));
 }
 
+// pinentry ends at an Assuan line of 1002 bytes: a profile named at length
+// still gets its prompt, with the name cut.
+TEST_F(HostSigning, ALongProfileNameIsCutAndThePromptStillShows)
+{
+    const std::string home = Path("long-name-home");
+    ASSERT_EQ(RunShell("rm -rf '" + home + "' && cp -r '" + FixtureStore::Get().Dir() + "/home' '" + home +
+                       "' && sed -i 's/^Name=guarded$/Name=" + std::string(1000, 'g') + "/' '" + home +
+                       "/.mozilla/firefox/profiles.ini'"),
+              0);
+    HostOptions options = Options();
+    options.env["HOME"] = home;
+    FixtureStore::Get().SetPinAnswers({"pin:fox-secret"});
+    Host host(options);
+    ASSERT_EQ(host.Call("SelectSignCertificate", {"Gus", ""}).errorcode, 0);
+    EXPECT_EQ(host.Call("SignMessagePKCS1", {"abc", "SHA-256"}).errorcode, 0);
+    EXPECT_NE(FixtureStore::Get().PinentryLog().find("profile \"" + std::string(200, 'g') + "…\" to sign"),
+              std::string::npos)
+        << FixtureStore::Get().PinentryLog();
+    EXPECT_EQ(host.Finish(), 0);
+}
+
 // A headless Firefox running on a profile, started in a process group of its
 // own and killed with it whatever the test's outcome.
 class RunningFirefox {

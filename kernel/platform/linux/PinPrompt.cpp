@@ -50,6 +50,27 @@ std::string AssuanUnescape(const std::string& str)
     return out;
 }
 
+// A name as a description shows it: pinentry ends the conversation at an
+// Assuan line of about 1000 bytes, and the prompt then never shows, so a
+// name (a certificate's, a profile's, chosen by whoever made it) is cut at
+// about 200 bytes as written on the line, on a character boundary.
+std::string ShownName(const std::string& strName)
+{
+    constexpr size_t kMaxEscaped = 200;
+    size_t cbEscaped = 0, nCut = 0;
+    for (; nCut < strName.size(); ++nCut) {
+        const char c = strName[nCut];
+        cbEscaped += c == '%' || c == '\r' || c == '\n' ? 3 : 1;
+        if (cbEscaped > kMaxEscaped)
+            break;
+    }
+    if (nCut == strName.size())
+        return strName;
+    while (nCut > 0 && (static_cast<unsigned char>(strName[nCut]) & 0xC0) == 0x80)
+        --nCut; // not inside a UTF-8 sequence
+    return strName.substr(0, nCut) + "…";
+}
+
 // Overwrites a string that held a PIN before it goes.
 void Wipe(std::string& str)
 {
@@ -282,7 +303,8 @@ char* AskOnPad(PK11SlotInfo* pSlot, PRBool bRetry, PinPromptContext& context)
         return nullptr;
     }
     const bool bChinese = GetUserUiLanguage() == UiLanguage::Chinese;
-    const std::string strToken = PK11_GetTokenName(pSlot);
+    const std::string strToken = ShownName(PK11_GetTokenName(pSlot));
+    const std::string strCert = ShownName(context.strCertName);
     std::string strDescription;
     if (bRetry)
         strDescription = bChinese ? "PIN 错误，请重新输入。\n" : "Wrong PIN. Please try again.\n";
@@ -290,11 +312,11 @@ char* AskOnPad(PK11SlotInfo* pSlot, PRBool bRetry, PinPromptContext& context)
         strDescription += bChinese ? "这是最后一次尝试，再次出错将锁定令牌。\n"
                                    : "This is the last try before the token locks.\n";
     if (bChinese)
-        strDescription += "请在读卡器的密码键盘上输入令牌“" + strToken + "”的 PIN，以使用证书“" +
-                          context.strCertName + "”签名。";
+        strDescription += "请在读卡器的密码键盘上输入令牌“" + strToken + "”的 PIN，以使用证书“" + strCert +
+                          "”签名。";
     else
         strDescription += "Enter the PIN of the token \"" + strToken + "\" on the reader's PIN pad to sign with the " +
-                          "certificate \"" + context.strCertName + "\".";
+                          "certificate \"" + strCert + "\".";
     // Without a notice (no pinentry to show it) the pad still takes the PIN.
     context.pNotice = std::make_unique<PadNotice>("Tessera", strDescription);
     // NSS passes no PIN to a token with a pad, whatever this holds, as long
@@ -332,31 +354,32 @@ char* PinPromptCallback(PK11SlotInfo* pSlot, PRBool bRetry, void* pvContext)
     }
 
     const bool bChinese = GetUserUiLanguage() == UiLanguage::Chinese;
-    const std::string strToken = PK11_GetTokenName(pSlot);
+    const std::string strToken = ShownName(PK11_GetTokenName(pSlot));
+    const std::string strCert = ShownName(pContext->strCertName);
     std::string strDescription, strError;
     // A Firefox profile's database is unlocked by the profile's primary
     // password, which its owner knows by the profile's name.
     if (const ProfileDatabase* pProfile = FindProfileDatabase(pSlot)) {
         if (bChinese) {
-            strDescription = "请输入 Firefox 配置文件“" + pProfile->strName + "”的主密码，以使用证书“" +
-                             pContext->strCertName + "”签名。";
+            strDescription = "请输入 Firefox 配置文件“" + ShownName(pProfile->strName) + "”的主密码，以使用证书“" +
+                             strCert + "”签名。";
             if (bRetry)
                 strError = "密码错误，请重新输入。";
         } else {
-            strDescription = "Enter the primary password of the Firefox profile \"" + pProfile->strName +
-                             "\" to sign with the certificate \"" + pContext->strCertName + "\".";
+            strDescription = "Enter the primary password of the Firefox profile \"" + ShownName(pProfile->strName) +
+                             "\" to sign with the certificate \"" + strCert + "\".";
             if (bRetry)
                 strError = "Wrong password. Please try again.";
         }
         return AskForPin(*pContext, strDescription, bChinese ? "密码：" : "Password:", strError);
     }
     if (bChinese) {
-        strDescription = "请输入令牌“" + strToken + "”的 PIN，以使用证书“" + pContext->strCertName + "”签名。";
+        strDescription = "请输入令牌“" + strToken + "”的 PIN，以使用证书“" + strCert + "”签名。";
         if (bRetry)
             strError = "PIN 错误，请重新输入。";
     } else {
         strDescription =
-            "Enter the PIN of the token \"" + strToken + "\" to sign with the certificate \"" + pContext->strCertName + "\".";
+            "Enter the PIN of the token \"" + strToken + "\" to sign with the certificate \"" + strCert + "\".";
         if (bRetry)
             strError = "Wrong PIN. Please try again.";
     }
