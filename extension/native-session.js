@@ -3,6 +3,28 @@
 // port, and the host answers one request at a time, so requests wait in
 // order and only one is ever in flight.
 
+// How long a request may wait for its host's answer. A PIN prompt and the
+// selection dialog wait for a person, so the bound is generous; a host
+// silent for longer is stuck (say, on a file that never opens) and is
+// ended. The extension's local storage may set another bound in
+// milliseconds, as "requestBoundMs".
+export const REQUEST_BOUND_MS = 10 * 60 * 1000;
+let requestBoundMs = REQUEST_BOUND_MS;
+
+function setBound(value) {
+  requestBoundMs = Number.isSafeInteger(value) && value > 0 ? value : REQUEST_BOUND_MS;
+}
+chrome.storage.local.get('requestBoundMs', (stored) => setBound(stored?.requestBoundMs));
+chrome.storage.onChanged.addListener((changes, area) => {
+  if (area === 'local' && 'requestBoundMs' in changes) {
+    setBound(changes.requestBoundMs.newValue);
+  }
+});
+
+function describeBound(ms) {
+  return ms % 60000 === 0 ? `${ms / 60000} minutes` : `${ms / 1000} seconds`;
+}
+
 export class NativeSession {
   constructor(hostName, origin) {
     this.hostName = hostName;
@@ -21,7 +43,10 @@ export class NativeSession {
         reject(new Error('Tessera: this session has ended.'));
         return;
       }
-      this.queue.push({ request, resolve, reject, isWanted });
+      const job = { request, isWanted, timer: undefined };
+      job.resolve = (value) => { clearTimeout(job.timer); resolve(value); };
+      job.reject = (error) => { clearTimeout(job.timer); reject(error); };
+      this.queue.push(job);
       this.pump();
     });
   }
@@ -57,8 +82,29 @@ export class NativeSession {
         this.inFlight = null;
         this.port = null;
         job.reject(error);
+        continue;
       }
+      this.bound(job);
     }
+  }
+
+  // Ends the host of a request that has waited too long, and fails the
+  // request; the next one starts a new host.
+  bound(job) {
+    const ms = requestBoundMs;
+    job.timer = setTimeout(() => {
+      if (this.inFlight !== job) {
+        return;
+      }
+      this.inFlight = null;
+      const port = this.port;
+      this.port = null;
+      port?.disconnect();
+      job.reject(new Error(`Tessera: tessera-host did not answer within ${describeBound(ms)} and was ended.`));
+      if (!this.closed) {
+        this.pump();
+      }
+    }, ms);
   }
 
   connect() {

@@ -458,6 +458,31 @@ TEST_P(BrowserEndToEnd, AHostThatExitsIsAnErrorAndTheNextRequestStartsAnother)
     EXPECT_EQ(HostStarts().size(), 3u);
 }
 
+// A host that never answers (stuck on a file that never opens, say) is
+// ended once the request's bound has passed, and the request fails saying
+// so; the next request starts a new host.
+TEST_F(ChromiumEndToEnd, AHostThatNeverAnswersIsEndedOnceTheRequestsBoundHasPassed)
+{
+    // An answer from the background: it has started and is listening.
+    const std::string page = OpenDemo(*m_site);
+    ASSERT_TRUE(Call(page, "tessera.request({function: 'None', params: []})").bRejected);
+    const std::string background = AttachToBackground();
+    ASSERT_EQ(m_browser->Evaluate(background, "chrome.storage.local.set({requestBoundMs: 1500}).then(() => 'set')"),
+              "set")
+        << m_browser->LastProblem();
+    WriteFileBytes(Dir("hold-hosts"), "");
+    const Response held = CallAnswering(page, "tessera.selectSignCertificate('Alice Signer', '')", "allow",
+                                        m_site->Origin());
+    EXPECT_TRUE(held.bRejected);
+    EXPECT_EQ(held.strError, "Tessera: tessera-host did not answer within 1.5 seconds and was ended.");
+    ASSERT_EQ(HostStarts().size(), 1u);
+    EXPECT_TRUE(WaitForExit(std::stoi(HostStarts().back())));
+
+    std::remove(Dir("hold-hosts").c_str());
+    EXPECT_EQ(Call(page, "tessera.selectSignCertificate('Alice Signer', '')").strResult, kAlice);
+    EXPECT_EQ(HostStarts().size(), 2u);
+}
+
 TEST_P(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
 {
     const std::string page = OpenDemo(*m_site);
