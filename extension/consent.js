@@ -11,7 +11,9 @@ export class Consent {
   constructor() {
     this.store = new ConsentStore();
     this.decisions = new Map();      // origin -> true (allowed) or false (denied)
-    this.prompts = new Map();        // origin -> {nonce, windowId, done, settle, promise}
+    this.prompts = new Map();        // origin -> {nonce, windowId, creating, done, settle, promise}
+    this.waiting = [];               // prompts not shown yet, in the order asked
+    this.shown = null;               // the prompt whose window is up, or being made
     this.earlyClosed = new Set();    // windows gone before windows.create told us their id
     this.listeners = [];             // called with an origin that lost its grant
     this.ready = this.load();
@@ -44,7 +46,8 @@ export class Consent {
   }
 
   // 'granted', 'denied' or 'dismissed'. Asks the user when the origin has no
-  // answer yet; one window per origin however many requests wait for it.
+  // answer yet; one question per origin however many requests wait for it,
+  // and one window on screen at a time (showNext).
   async authorize(origin) {
     await this.ready;
     const decision = this.decisions.get(origin);
@@ -75,7 +78,7 @@ export class Consent {
 
   openPrompt(origin) {
     const nonce = crypto.randomUUID();
-    const prompt = { nonce, windowId: null, done: false };
+    const prompt = { origin, nonce, windowId: null, creating: false, done: false };
     prompt.promise = new Promise((resolve) => {
       prompt.settle = (verdict) => {
         if (prompt.done) {
@@ -85,33 +88,69 @@ export class Consent {
         if (this.prompts.get(origin) === prompt) {
           this.prompts.delete(origin);
         }
+        // The next question shows once this one's window has gone; one
+        // still being made goes as soon as it is there.
         if (prompt.windowId !== null) {
-          chrome.windows.remove(prompt.windowId).catch(() => {});
+          chrome.windows.remove(prompt.windowId).catch(() => {}).finally(() => this.release(prompt));
         }
         resolve(verdict);
       };
     });
     this.prompts.set(origin, prompt);
+    this.waiting.push(prompt);
+    this.showNext();
+    return prompt;
+  }
+
+  // One question on screen at a time, whatever the site: a page hopping
+  // across origins must not pile up windows, each taking the focus. The
+  // others wait, in the order asked; one answered meanwhile (from the
+  // toolbar popup) is never shown.
+  showNext() {
+    if (this.shown !== null) {
+      return;
+    }
+    let prompt = this.waiting.shift();
+    while (prompt !== undefined && prompt.done) {
+      prompt = this.waiting.shift();
+    }
+    if (prompt === undefined) {
+      return;
+    }
+    this.shown = prompt;
+    prompt.creating = true;
     const url = chrome.runtime.getURL(
-      `consent.html?origin=${encodeURIComponent(origin)}&nonce=${encodeURIComponent(nonce)}`);
+      `consent.html?origin=${encodeURIComponent(prompt.origin)}&nonce=${encodeURIComponent(prompt.nonce)}`);
     chrome.windows.create({ url, type: 'popup', width: 480, height: 340, focused: true }).then(
       (window) => {
+        prompt.creating = false;
         prompt.windowId = window.id;
         // Closed before its id was known here: windowClosed could not tell
         // whose it was, and kept it for this moment.
         const closedEarly = this.earlyClosed.delete(window.id);
-        if (![...this.prompts.values()].some((other) => other.windowId === null)) {
+        if (![...this.prompts.values()].some((other) => other.creating)) {
           this.earlyClosed.clear();
         }
         if (prompt.done) {
           // Answered from the popup while the window was being made.
-          chrome.windows.remove(window.id).catch(() => {});
+          chrome.windows.remove(window.id).catch(() => {}).finally(() => this.release(prompt));
         } else if (closedEarly) {
-          this.dismiss(origin, prompt);
+          this.dismiss(prompt.origin, prompt);
         }
       },
-      () => prompt.settle('dismissed'));
-    return prompt;
+      () => {
+        prompt.creating = false;
+        prompt.settle('dismissed');
+        this.release(prompt);
+      });
+  }
+
+  // The screen is free again once a question's window has gone.
+  release(prompt) {
+    if (this.shown === prompt) {
+      this.shown = null;
+      this.showNext();
+    }
   }
 
   // A question closed unanswered: refused, and not asked again this session.
@@ -132,7 +171,7 @@ export class Consent {
         this.dismiss(origin, prompt);
       }
     }
-    if (!known && [...this.prompts.values()].some((prompt) => prompt.windowId === null)) {
+    if (!known && [...this.prompts.values()].some((prompt) => prompt.creating)) {
       this.earlyClosed.add(windowId);
     }
   }

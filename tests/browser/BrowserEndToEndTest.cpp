@@ -483,6 +483,52 @@ TEST_F(ChromiumEndToEnd, AHostThatNeverAnswersIsEndedOnceTheRequestsBoundHasPass
     EXPECT_EQ(HostStarts().size(), 2u);
 }
 
+// One question window at a time, whatever the site: a second site's
+// question waits until the first is answered, and its two requests share it.
+TEST_F(ChromiumEndToEnd, OneQuestionIsShownAtATimeWhateverTheSite)
+{
+    const std::string first = OpenDemo(*m_site);
+    const std::string second = OpenDemo(*m_otherSite);
+    ASSERT_TRUE(Call(first, "tessera.request({function: 'None', params: []})").bRejected); // background listening
+    const std::string background = AttachToBackground();
+    ASSERT_EQ(m_browser->Evaluate(background, R"JS(
+        (() => {
+          // Windows on screen: from made to removed, as the removal's own
+          // promise or the event tells first.
+          const open = new Set();
+          self.mostQuestions = 0;
+          const create = chrome.windows.create, remove = chrome.windows.remove;
+          chrome.windows.create = async (options) => {
+            const made = await create(options);
+            open.add(made.id);
+            self.mostQuestions = Math.max(self.mostQuestions, open.size);
+            return made;
+          };
+          chrome.windows.remove = (id) => remove(id).finally(() => open.delete(id));
+          chrome.windows.onRemoved.addListener((id) => open.delete(id));
+          return 'counting';
+        })())JS"),
+              "counting");
+    // The second site asks twice while the first site's question is up.
+    Start(first, "tessera.getLastErrorDesc()");
+    std::string question = WaitForConsent();
+    ASSERT_FALSE(question.empty()) << m_driver->LastProblem();
+    EXPECT_EQ(m_driver->Evaluate(second, "(window.one = " + Settled("tessera.getLastErrorDesc()") +
+                                             ", window.two = " + Settled("tessera.getLastErrorDesc()") + ", 'sent')"),
+              "sent");
+    for (const StaticServer* site : {m_site.get(), m_otherSite.get()}) {
+        if (site != m_site.get())
+            question = WaitForConsent();
+        ASSERT_FALSE(question.empty()) << m_driver->LastProblem();
+        EXPECT_EQ(m_driver->Evaluate(question, "document.getElementById('origin').textContent"), site->Origin());
+        Click(question, "deny");
+    }
+    const std::string refused = "Error: Tessera: " + m_otherSite->Origin() + " is not allowed to use your certificates.";
+    EXPECT_EQ(m_driver->Evaluate(second, "window.one"), refused);
+    EXPECT_EQ(m_driver->Evaluate(second, "window.two"), refused);
+    EXPECT_EQ(m_browser->Evaluate(background, "self.mostQuestions"), "1");
+}
+
 TEST_P(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
 {
     const std::string page = OpenDemo(*m_site);
