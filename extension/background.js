@@ -12,6 +12,20 @@ const HOST_NAME = 'org.tessera.host';
 // up a process per request until the browser closes.
 const MAX_ONE_SHOT = 4;
 
+// After a PIN prompt is cancelled, the tab's next request that may ask for
+// a PIN or show the dialog is refused at once, with the same code, unless it
+// comes with the user's own input: a page must not answer a user's Cancel
+// with prompt after prompt. The host's spelling of each function, by its
+// name in lower case.
+const PIN_CANCELLED = -2146434962; // 0x8010006E
+const ASKING = new Map([
+  ['selectsigncertificate', 'SelectSignCertificate'],
+  ['signmessage', 'SignMessage'],
+  ['signmessagedetached', 'SignMessageDetached'],
+  ['signmessagepkcs1', 'SignMessagePKCS1'],
+]);
+const pinCancelled = new Set(); // tab ids
+
 const consent = new Consent();
 const sessions = new Map();   // tab id -> NativeSession
 const oneShots = new Map();   // tab id -> Set of NativeSession, one per one-shot request
@@ -82,7 +96,7 @@ function sessionFor(tabId, origin) {
 }
 
 // A request for a host started for it alone, ended once it has answered.
-function sendOneShot(page, request) {
+function sendOneShot(page, request, gate, seen) {
   let running = oneShots.get(page.tabId);
   if (running === undefined) {
     running = new Set();
@@ -95,7 +109,7 @@ function sendOneShot(page, request) {
   }
   const once = new NativeSession(HOST_NAME, page.origin);
   running.add(once);
-  return once.send(request, () => page.connected).finally(() => {
+  return once.send(request, () => page.connected, gate, seen).finally(() => {
     once.close('Tessera: the one-shot request is over.');
     running.delete(once);
     if (running.size === 0 && oneShots.get(page.tabId) === running) {
@@ -135,10 +149,28 @@ async function handle(page, message) {
     if (!page.connected) {
       return;
     }
+    // Checked when the request's turn comes: requests queued behind a
+    // prompt the user cancels are refused too.
+    const asking = ASKING.get(checked.name);
+    const gate = () => {
+      if (asking === undefined || !pinCancelled.has(page.tabId)) {
+        return undefined;
+      }
+      if (message.activated === true) {
+        pinCancelled.delete(page.tabId);
+        return undefined;
+      }
+      return { function: asking, errorcode: PIN_CANCELLED, result: false };
+    };
+    const seen = (response) => {
+      if (asking !== undefined && response?.errorcode === PIN_CANCELLED) {
+        pinCancelled.add(page.tabId);
+      }
+    };
     // Queue now, in arrival order; the answer comes whenever the host gives it.
     const answer = message.oneShot === true
-      ? sendOneShot(page, checked.request)
-      : sessionFor(page.tabId, page.origin).send(checked.request, () => page.connected);
+      ? sendOneShot(page, checked.request, gate, seen)
+      : sessionFor(page.tabId, page.origin).send(checked.request, () => page.connected, gate, seen);
     answer.then((response) => reply({ response }), (error) => reply({ error: String(error?.message ?? error) }));
   } catch (error) {
     reply({ error: `Tessera: the request failed (${error?.message ?? error}).` });
@@ -232,6 +264,7 @@ chrome.webNavigation.onCommitted.addListener((details) => {
 
 function tabGone(tabId) {
   committed.delete(tabId);
+  pinCancelled.delete(tabId);
   endSessions(tabId, 'Tessera: the tab was closed.');
 }
 

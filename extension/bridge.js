@@ -56,7 +56,10 @@
       return;
     }
     try {
-      port.postMessage({ id: data.id, request: data.request, oneShot: data.oneShot === true });
+      // Whether the page acts on the user's input now (a click, a key):
+      // after a cancelled PIN prompt, only such a request may ask again.
+      const activated = navigator.userActivation?.isActive === true;
+      port.postMessage({ id: data.id, request: data.request, oneShot: data.oneShot === true, activated });
       outstanding.add(data.id);
     } catch (error) {
       // Too large a message, or a port closed under us: the next request

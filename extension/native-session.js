@@ -36,14 +36,18 @@ export class NativeSession {
   }
 
   // Resolves with the host's response, or rejects with the browser's reason
-  // when the host could not be started or exited before answering.
-  send(request, isWanted = () => true) {
+  // when the host could not be started or exited before answering. When its
+  // turn comes, a request the page no longer wants fails, and one the gate
+  // answers (with a response in the host's form) never reaches the host.
+  // seen(response) learns of the host's response before the next request's
+  // turn comes.
+  send(request, isWanted = () => true, gate = () => undefined, seen = () => {}) {
     return new Promise((resolve, reject) => {
       if (this.closed) {
         reject(new Error('Tessera: this session has ended.'));
         return;
       }
-      const job = { request, isWanted, timer: undefined };
+      const job = { request, isWanted, gate, seen, timer: undefined };
       job.resolve = (value) => { clearTimeout(job.timer); resolve(value); };
       job.reject = (error) => { clearTimeout(job.timer); reject(error); };
       this.queue.push(job);
@@ -73,6 +77,11 @@ export class NativeSession {
       const job = this.queue.shift();
       if (!job.isWanted()) {
         job.reject(new Error('Tessera: the page that asked has gone.'));
+        continue;
+      }
+      const answer = job.gate();
+      if (answer !== undefined) {
+        job.resolve(answer);
         continue;
       }
       this.inFlight = job;
@@ -116,6 +125,7 @@ export class NativeSession {
       const job = this.inFlight;
       this.inFlight = null;
       if (job !== null) {
+        job.seen(response);
         job.resolve(response);
       }
       this.pump();

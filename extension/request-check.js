@@ -98,5 +98,5 @@ export function checkRequest(value) {
   if (member(request, 'params') === undefined) {
     return { problem: 'Tessera: a request needs "params".' };
   }
-  return { request };
+  return { request, name: asciiLower(name) };
 }

@@ -529,6 +529,49 @@ TEST_F(ChromiumEndToEnd, OneQuestionIsShownAtATimeWhateverTheSite)
     EXPECT_EQ(m_browser->Evaluate(background, "self.mostQuestions"), "1");
 }
 
+// After a cancelled PIN prompt, a page cannot answer the user's Cancel with
+// prompt after prompt: only a request made on the user's own input asks again.
+TEST_F(ChromiumEndToEnd, AfterACancelledPinOnlyTheUsersOwnInputAsksAgain)
+{
+    FixtureStore::Get().SetPinAnswers({"cancel", "pin:1234"});
+    const std::string page = OpenDemo(*m_site);
+    ASSERT_EQ(CallAnswering(page, "tessera.selectSignCertificate('Hardware Signer', '')", "allow", m_site->Origin())
+                  .strResult,
+              "CN=Hardware Signer, O=Tessera Test, C=CN");
+    // Five at once: the first asks and is cancelled, the rest are refused with it.
+    const std::string sign = Settled("tessera.signMessagePKCS1('abc', 'SHA-256')");
+    EXPECT_EQ(m_driver->Evaluate(page, "Promise.all([1, 2, 3, 4, 5].map(() => " + sign +
+                                           ")).then(rs => [...new Set(rs)].join(' | '))"),
+              R"({"function":"SignMessagePKCS1","errorcode":-2146434962,"result":false})");
+    EXPECT_EQ(FixtureStore::Get().PinPrompts(), 1u);
+
+    // A click on the page is the user's own: that request asks again.
+    EXPECT_EQ(m_driver->Evaluate(page, "(() => { const b = document.createElement('button'); b.id = 'again';"
+                                       " b.textContent = 'Sign'; b.onclick = () => { window.again = " + sign +
+                                           "; b.dataset.clicked = 'yes'; }; document.body.prepend(b); return 'ready'; })()"),
+              "ready");
+    // A script's click is not the user's: refused like the rest.
+    ASSERT_TRUE(m_driver->Click(page, "#again")) << m_driver->LastProblem();
+    ASSERT_EQ(m_driver->Evaluate(page, WhenTrue("document.getElementById('again').dataset.clicked === 'yes'")), "true");
+    EXPECT_EQ(ParseResponse(m_driver->Evaluate(page, "window.again")).nErrorCode, -2146434962);
+    EXPECT_EQ(FixtureStore::Get().PinPrompts(), 1u);
+    // The mouse's, as the browser's input takes it.
+    const std::string at = m_driver->Evaluate(page, "(() => { const b = document.getElementById('again');"
+                                                    " delete b.dataset.clicked; const r = b.getBoundingClientRect();"
+                                                    " return '\"x\":' + (r.x + r.width / 2) + ',\"y\":' +"
+                                                    " (r.y + r.height / 2); })()");
+    for (const char* type : {"mousePressed", "mouseReleased"})
+        ASSERT_TRUE(m_browser->Call("Input.dispatchMouseEvent", std::string("{\"type\":\"") + type + "\"," + at +
+                                                                    ",\"button\":\"left\",\"clickCount\":1}",
+                                    page))
+            << m_browser->LastProblem();
+    ASSERT_EQ(m_driver->Evaluate(page, WhenTrue("document.getElementById('again').dataset.clicked === 'yes'")), "true");
+    EXPECT_EQ(ParseResponse(m_driver->Evaluate(page, "window.again")).nErrorCode, 0);
+    EXPECT_EQ(FixtureStore::Get().PinPrompts(), 2u);
+    // Once the PIN is given, requests need no input again.
+    EXPECT_EQ(Call(page, "tessera.signMessagePKCS1('abc', 'SHA-256')").nErrorCode, 0);
+}
+
 TEST_P(BrowserEndToEnd, ASiteNotAllowedGetsAnErrorAndNoHostStarts)
 {
     const std::string page = OpenDemo(*m_site);
