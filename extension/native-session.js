@@ -6,17 +6,18 @@
 // How long a request may wait for its host's answer. A PIN prompt and the
 // selection dialog wait for a person, so the bound is generous; a host
 // silent for longer is stuck (say, on a file that never opens) and is
-// ended. The extension's local storage may set another bound in
-// milliseconds, as "requestBoundMs".
+// ended. The extension's session storage, which content scripts cannot
+// reach, may set another bound in milliseconds, as "requestBoundMs" (the
+// tests do).
 export const REQUEST_BOUND_MS = 10 * 60 * 1000;
 let requestBoundMs = REQUEST_BOUND_MS;
 
 function setBound(value) {
   requestBoundMs = Number.isSafeInteger(value) && value > 0 ? value : REQUEST_BOUND_MS;
 }
-chrome.storage.local.get('requestBoundMs', (stored) => setBound(stored?.requestBoundMs));
+chrome.storage.session.get('requestBoundMs', (stored) => setBound(stored?.requestBoundMs));
 chrome.storage.onChanged.addListener((changes, area) => {
-  if (area === 'local' && 'requestBoundMs' in changes) {
+  if (area === 'session' && 'requestBoundMs' in changes) {
     setBound(changes.requestBoundMs.newValue);
   }
 });

@@ -467,7 +467,7 @@ TEST_F(ChromiumEndToEnd, AHostThatNeverAnswersIsEndedOnceTheRequestsBoundHasPass
     const std::string page = OpenDemo(*m_site);
     ASSERT_TRUE(Call(page, "tessera.request({function: 'None', params: []})").bRejected);
     const std::string background = AttachToBackground();
-    ASSERT_EQ(m_browser->Evaluate(background, "chrome.storage.local.set({requestBoundMs: 1500}).then(() => 'set')"),
+    ASSERT_EQ(m_browser->Evaluate(background, "chrome.storage.session.set({requestBoundMs: 1500}).then(() => 'set')"),
               "set")
         << m_browser->LastProblem();
     WriteFileBytes(Dir("hold-hosts"), "");
