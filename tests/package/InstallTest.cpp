@@ -142,16 +142,18 @@ protected:
         const std::string strConsent =
             m_browser->AttachToNewPage("chrome-extension://" TESSERA_EXTENSION_ID "/consent.html");
         EXPECT_FALSE(strConsent.empty()) << "no consent window: " << m_browser->LastProblem();
-        // Allow takes clicks only once the window has been shown a moment.
+        // Allow takes a press only once the window has been left alone a moment.
         const std::string strAllow = "document.getElementById('allow')";
         EXPECT_EQ(m_browser->Evaluate(strConsent,
-                                      "new Promise(resolve => { const check = () => !" + strAllow + ".disabled;"
+                                      "new Promise(resolve => { const check = () => " + strAllow + ".getAttribute('aria-disabled') === 'false';"
                                       " if (check()) return resolve(true);"
                                       " new MutationObserver((_, o) => { if (check()) { o.disconnect(); resolve(true); } })"
                                       ".observe(document, {subtree: true, attributes: true}); })"),
                   "true")
             << m_browser->LastProblem();
-        m_browser->Evaluate(strConsent, strAllow + ".click(), 'ok'");
+        EXPECT_TRUE(m_browser->PointerButton(strConsent, "#allow", true) &&
+                    m_browser->PointerButton(strConsent, "#allow", false))
+            << m_browser->LastProblem();
         Json result = m_browser->Await(nCall);
         return m_browser->EvaluationValue(result.get());
     }
