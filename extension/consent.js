@@ -121,7 +121,7 @@ export class Consent {
     prompt.creating = true;
     const url = chrome.runtime.getURL(
       `consent.html?origin=${encodeURIComponent(prompt.origin)}&nonce=${encodeURIComponent(prompt.nonce)}`);
-    chrome.windows.create({ url, type: 'popup', width: 480, height: 340, focused: true }).then(
+    chrome.windows.create({ url, type: 'popup', width: 480, height: 380, focused: true }).then(
       (window) => {
         prompt.creating = false;
         prompt.windowId = window.id;

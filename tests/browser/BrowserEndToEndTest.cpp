@@ -247,11 +247,11 @@ protected:
     std::string WaitForConsent() { return m_driver->WaitForNewPage(m_driver->ExtensionUrl("consent.html")); }
 
     // Clicks a button of the consent window once it takes clicks: Allow only
-    // after the window has been shown for a moment.
+    // after the window has been left alone for a moment.
     void Click(const std::string& strConsent, const std::string& strButton)
     {
         const std::string button = "document.getElementById('" + strButton + "')";
-        EXPECT_EQ(m_driver->Evaluate(strConsent, WhenTrue("!" + button + ".disabled")), "true")
+        EXPECT_EQ(m_driver->Evaluate(strConsent, WhenTrue(button + ".getAttribute('aria-disabled') !== 'true'")), "true")
             << strButton << " stayed disabled: " << m_driver->LastProblem();
         EXPECT_TRUE(m_driver->Click(strConsent, "#" + strButton)) << m_driver->LastProblem();
     }
@@ -551,20 +551,13 @@ TEST_F(ChromiumEndToEnd, AfterACancelledPinOnlyTheUsersOwnInputAsksAgain)
                                            "; b.dataset.clicked = 'yes'; }; document.body.prepend(b); return 'ready'; })()"),
               "ready");
     // A script's click is not the user's: refused like the rest.
-    ASSERT_TRUE(m_driver->Click(page, "#again")) << m_driver->LastProblem();
+    ASSERT_EQ(m_driver->Evaluate(page, "document.getElementById('again').click(), 'clicked'"), "clicked");
     ASSERT_EQ(m_driver->Evaluate(page, WhenTrue("document.getElementById('again').dataset.clicked === 'yes'")), "true");
     EXPECT_EQ(ParseResponse(m_driver->Evaluate(page, "window.again")).nErrorCode, -2146434962);
     EXPECT_EQ(FixtureStore::Get().PinPrompts(), 1u);
     // The mouse's, as the browser's input takes it.
-    const std::string at = m_driver->Evaluate(page, "(() => { const b = document.getElementById('again');"
-                                                    " delete b.dataset.clicked; const r = b.getBoundingClientRect();"
-                                                    " return '\"x\":' + (r.x + r.width / 2) + ',\"y\":' +"
-                                                    " (r.y + r.height / 2); })()");
-    for (const char* type : {"mousePressed", "mouseReleased"})
-        ASSERT_TRUE(m_browser->Call("Input.dispatchMouseEvent", std::string("{\"type\":\"") + type + "\"," + at +
-                                                                    ",\"button\":\"left\",\"clickCount\":1}",
-                                    page))
-            << m_browser->LastProblem();
+    ASSERT_EQ(m_driver->Evaluate(page, "delete document.getElementById('again').dataset.clicked, 'ready'"), "ready");
+    ASSERT_TRUE(m_driver->Click(page, "#again")) << m_driver->LastProblem();
     ASSERT_EQ(m_driver->Evaluate(page, WhenTrue("document.getElementById('again').dataset.clicked === 'yes'")), "true");
     EXPECT_EQ(ParseResponse(m_driver->Evaluate(page, "window.again")).nErrorCode, 0);
     EXPECT_EQ(FixtureStore::Get().PinPrompts(), 2u);
@@ -635,6 +628,52 @@ TEST_F(ChromiumEndToEnd, AQuestionClosedBeforeTheExtensionKnowsItsWindowStillRef
     EXPECT_TRUE(HostStarts().empty());
 }
 
+// The question may appear while the user types or clicks in the page, and
+// that input goes to its window: it never answers Allow. A press begun on
+// Allow once the window has been left alone a moment does, and so does Alt+A.
+TEST_P(BrowserEndToEnd, TypingOrClickingThroughTheQuestionNeverAllows)
+{
+    const std::string armed = "document.getElementById('allow').getAttribute('aria-disabled') === 'false'";
+    const std::string pending = "Promise.race([window.tesseraCall.then(() => 'settled'),"
+                                " new Promise(resolve => setTimeout(() => resolve('pending'), 0))])";
+    // Typing into a form's fields, the first for longer than Allow waits,
+    // then Tab and the next; Tab and space may reach Don't allow, which
+    // answers at once.
+    const std::string typed = OpenDemo(*m_site);
+    Start(typed, "tessera.selectSignCertificate('Alice Signer', '')");
+    std::string question = WaitForConsent();
+    ASSERT_FALSE(question.empty()) << m_driver->LastProblem();
+    ASSERT_EQ(m_driver->Evaluate(question, "(window.since = performance.now(), 'ok')"), "ok");
+    while (m_driver->Type(question, "jane.doe@example.com") &&
+           m_driver->Evaluate(question, "performance.now() - window.since > 1500") == "false") {
+    }
+    m_driver->Type(question, "\tJane Doe\t");
+    if (m_driver->Evaluate(typed, pending) == "pending")
+        Click(question, "deny");
+    EXPECT_EQ(Finish(typed).strError, "Tessera: " + m_site->Origin() + " is not allowed to use your certificates.");
+
+    // Clicking on Allow's spot again and again, for longer than Allow waits.
+    const std::string clicked = OpenDemo(*m_otherSite);
+    Start(clicked, "tessera.selectSignCertificate('Alice Signer', '')");
+    question = WaitForConsent();
+    ASSERT_FALSE(question.empty()) << m_driver->LastProblem();
+    ASSERT_EQ(m_driver->Evaluate(question, "(window.since = performance.now(), 'ok')"), "ok");
+    do {
+        ASSERT_TRUE(m_driver->Click(question, "#allow")) << m_driver->LastProblem();
+    } while (m_driver->Evaluate(question, "performance.now() - window.since > 2000") == "false");
+    // A press held from before Allow armed, released on it after.
+    ASSERT_TRUE(m_driver->PointerButton(question, "#allow", true)) << m_driver->LastProblem();
+    ASSERT_EQ(m_driver->Evaluate(question, WhenTrue(armed)), "true");
+    ASSERT_TRUE(m_driver->PointerButton(question, "#allow", false)) << m_driver->LastProblem();
+    EXPECT_EQ(m_driver->Evaluate(clicked, pending), "pending");
+
+    // Alt+A, once the window has been left alone, allows.
+    ASSERT_EQ(m_driver->Evaluate(question, WhenTrue(armed)), "true");
+    // The window may close before the keys are released.
+    m_driver->Type(question, "a", true);
+    EXPECT_EQ(Finish(clicked).strResult, kAlice);
+}
+
 TEST_F(ChromiumEndToEnd, AllowIgnoresAClickTimedForTheQuestionsAppearance)
 {
     const std::string page = OpenDemo(*m_site);
@@ -652,7 +691,7 @@ TEST_F(ChromiumEndToEnd, AllowIgnoresAClickTimedForTheQuestionsAppearance)
             if (origin === null || origin.textContent === '') return;
             observer.disconnect();
             const allow = document.getElementById('allow');
-            const state = allow.disabled ? 'disabled' : 'enabled';
+            const state = allow.getAttribute('aria-disabled') === 'true' ? 'disabled' : 'enabled';
             allow.click();
             resolve('clicked Allow while ' + state);
           });
@@ -663,6 +702,20 @@ TEST_F(ChromiumEndToEnd, AllowIgnoresAClickTimedForTheQuestionsAppearance)
         return JsonText(e, "method") == "Page.loadEventFired" && JsonText(e, "sessionId") == consent;
     })) << m_browser->LastProblem();
     EXPECT_EQ(m_browser->Evaluate(consent, "window.earlyClick"), "clicked Allow while disabled");
+
+    // The question says what allowing means, in the browser's language.
+    const std::string text = "document.body.innerText";
+    EXPECT_NE(m_browser->Evaluate(consent, text).find("then sign with no further question"), std::string::npos);
+    const std::string agent = m_browser->Evaluate(consent, "navigator.userAgent");
+    ASSERT_TRUE(m_browser->Call("Emulation.setUserAgentOverride",
+                                "{\"userAgent\":" + JsonQuote(agent) + ",\"acceptLanguage\":\"zh-CN\"}", consent));
+    ASSERT_TRUE(m_browser->Call("Page.reload", "{}", consent));
+    ASSERT_TRUE(m_browser->WaitEvent([&](const cJSON* e) {
+        return JsonText(e, "method") == "Page.loadEventFired" && JsonText(e, "sessionId") == consent;
+    })) << m_browser->LastProblem();
+    const std::string chinese = m_browser->Evaluate(consent, text);
+    EXPECT_NE(chinese.find("此后签名时不会再询问您"), std::string::npos) << chinese;
+    EXPECT_NE(chinese.find("允许 (Alt+A)"), std::string::npos) << chinese;
 
     // The question is still open: Don't allow answers it.
     Click(consent, "deny");

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 
 namespace tessera::test {
 
@@ -159,6 +160,33 @@ return new Promise((resolve) => {
 });
 )JS";
 
+// How a US keyboard types one ASCII character: the DOM key and code, and
+// the Windows virtual-key code DevTools wants.
+struct KeyStroke {
+    std::string strKey;
+    std::string strCode;
+    int nVirtualKey = 0;
+};
+
+KeyStroke KeyStrokeFor(char c)
+{
+    if (c == '\t')
+        return {"Tab", "Tab", 9};
+    if (c == ' ')
+        return {" ", "Space", 32};
+    if (std::isalpha(static_cast<unsigned char>(c))) {
+        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return {std::string(1, c), std::string("Key") + upper, upper};
+    }
+    if (std::isdigit(static_cast<unsigned char>(c)))
+        return {std::string(1, c), std::string("Digit") + c, c};
+    if (c == '@')
+        return {"@", "Digit2", '2'};
+    if (c == '.')
+        return {".", "Period", 190};
+    return {std::string(1, c), "", 0};
+}
+
 } // namespace
 
 // Chromium
@@ -203,8 +231,34 @@ std::string ChromiumDriver::Evaluate(const std::string& strPage, const std::stri
 
 bool ChromiumDriver::Click(const std::string& strPage, const std::string& strSelector)
 {
-    return m_browser.Evaluate(strPage, "document.querySelector(" + JsonQuote(strSelector) + ").click(), 'clicked'") ==
-           "clicked";
+    return PointerButton(strPage, strSelector, true) && PointerButton(strPage, strSelector, false);
+}
+
+bool ChromiumDriver::PointerButton(const std::string& strPage, const std::string& strSelector, bool bDown)
+{
+    return m_browser.PointerButton(strPage, strSelector, bDown);
+}
+
+bool ChromiumDriver::Type(const std::string& strPage, const std::string& strText, bool bAlt)
+{
+    const std::string modifiers = bAlt ? ",\"modifiers\":1" : "";
+    const std::string alt = "\"key\":\"Alt\",\"code\":\"AltLeft\",\"windowsVirtualKeyCode\":18" + modifiers;
+    if (bAlt && !m_browser.Call("Input.dispatchKeyEvent", "{\"type\":\"rawKeyDown\"," + alt + "}", strPage))
+        return false;
+    for (const char c : strText) {
+        const KeyStroke stroke = KeyStrokeFor(c);
+        const std::string fields = "\"key\":" + JsonQuote(stroke.strKey) + ",\"code\":" + JsonQuote(stroke.strCode) +
+                                   ",\"windowsVirtualKeyCode\":" + std::to_string(stroke.nVirtualKey) + modifiers;
+        // A key that types a character sends its text with the press; Tab,
+        // and any key with Alt held, types none.
+        const bool bTypes = !bAlt && c != '\t';
+        const std::string down = bTypes ? "{\"type\":\"keyDown\",\"text\":" + JsonQuote(std::string(1, c)) + "," + fields + "}"
+                                        : "{\"type\":\"rawKeyDown\"," + fields + "}";
+        if (!m_browser.Call("Input.dispatchKeyEvent", down, strPage) ||
+            !m_browser.Call("Input.dispatchKeyEvent", "{\"type\":\"keyUp\"," + fields + "}", strPage))
+            return false;
+    }
+    return !bAlt || m_browser.Call("Input.dispatchKeyEvent", "{\"type\":\"keyUp\"," + alt + "}", strPage) != nullptr;
 }
 
 bool ChromiumDriver::ClosePage(const std::string& strPage)
@@ -356,6 +410,56 @@ bool FirefoxDriver::Click(const std::string& strPage, const std::string& strSele
         return false;
     }
     return true;
+}
+
+bool FirefoxDriver::PerformActions(const std::string& strSourceJson)
+{
+    if (!m_browser.Call("WebDriver:PerformActions", "{\"actions\":[" + strSourceJson + "]}")) {
+        m_strProblem = m_browser.LastProblem();
+        return false;
+    }
+    return true;
+}
+
+bool FirefoxDriver::PointerButton(const std::string& strPage, const std::string& strSelector, bool bDown)
+{
+    if (!Use(strPage))
+        return false;
+    const std::string at = m_browser.Execute("return " + ElementMiddle(strSelector) + ";");
+    if (at.empty()) {
+        m_strProblem = "no element " + strSelector + ": " + m_browser.LastProblem();
+        return false;
+    }
+    // The x and y members as WebDriver wants them: whole CSS pixels.
+    Json point(cJSON_Parse(("{" + at + "}").c_str()));
+    const cJSON* x = cJSON_GetObjectItemCaseSensitive(point.get(), "x");
+    const cJSON* y = cJSON_GetObjectItemCaseSensitive(point.get(), "y");
+    if (!cJSON_IsNumber(x) || !cJSON_IsNumber(y))
+        return false;
+    return PerformActions("{\"type\":\"pointer\",\"id\":\"mouse\",\"parameters\":{\"pointerType\":\"mouse\"},"
+                          "\"actions\":[{\"type\":\"pointerMove\",\"origin\":\"viewport\",\"x\":" +
+                          std::to_string(static_cast<int>(x->valuedouble)) + ",\"y\":" +
+                          std::to_string(static_cast<int>(y->valuedouble)) + "},{\"type\":\"" +
+                          (bDown ? "pointerDown" : "pointerUp") + "\",\"button\":0}]}");
+}
+
+bool FirefoxDriver::Type(const std::string& strPage, const std::string& strText, bool bAlt)
+{
+    if (!Use(strPage))
+        return false;
+    // WebDriver's own key values: Tab and Alt are private-use characters.
+    const std::string altKey = JsonQuote("\uE00A");
+    std::vector<std::string> actions;
+    if (bAlt)
+        actions.push_back("{\"type\":\"keyDown\",\"value\":" + altKey + "}");
+    for (const char c : strText) {
+        const std::string value = JsonQuote(c == '\t' ? "\uE004" : std::string(1, c));
+        actions.push_back("{\"type\":\"keyDown\",\"value\":" + value + "}");
+        actions.push_back("{\"type\":\"keyUp\",\"value\":" + value + "}");
+    }
+    if (bAlt)
+        actions.push_back("{\"type\":\"keyUp\",\"value\":" + altKey + "}");
+    return PerformActions("{\"type\":\"key\",\"id\":\"keyboard\",\"actions\":" + JsonArray(actions) + "}");
 }
 
 bool FirefoxDriver::ClosePage(const std::string& strPage)

@@ -44,8 +44,15 @@ public:
     // is, anything else as JSON text; "" on failure.
     virtual std::string Evaluate(const std::string& strPage, const std::string& strExpression,
                                  std::chrono::milliseconds timeout = std::chrono::seconds(30)) = 0;
-    // Clicks the element a CSS selector names.
+    // Clicks the element a CSS selector names, as the user's own pointer
+    // would: a trusted press and release over its middle.
     virtual bool Click(const std::string& strPage, const std::string& strSelector) = 0;
+    // Presses (or releases) the primary pointer button over the middle of
+    // the element a selector names, as the user's own input.
+    virtual bool PointerButton(const std::string& strPage, const std::string& strSelector, bool bDown) = 0;
+    // Types ASCII text as the user's own keystrokes, '\t' being Tab, with
+    // Alt held down throughout if bAlt.
+    virtual bool Type(const std::string& strPage, const std::string& strText, bool bAlt = false) = 0;
     // Closes a page's tab, or its window when it is the only tab there.
     virtual bool ClosePage(const std::string& strPage) = 0;
 
@@ -74,6 +81,8 @@ public:
     std::string Evaluate(const std::string& strPage, const std::string& strExpression,
                          std::chrono::milliseconds timeout) override;
     bool Click(const std::string& strPage, const std::string& strSelector) override;
+    bool PointerButton(const std::string& strPage, const std::string& strSelector, bool bDown) override;
+    bool Type(const std::string& strPage, const std::string& strText, bool bAlt) override;
     bool ClosePage(const std::string& strPage) override;
     const std::string& LastProblem() const override { return m_browser.LastProblem(); }
 
@@ -104,6 +113,8 @@ public:
     std::string Evaluate(const std::string& strPage, const std::string& strExpression,
                          std::chrono::milliseconds timeout) override;
     bool Click(const std::string& strPage, const std::string& strSelector) override;
+    bool PointerButton(const std::string& strPage, const std::string& strSelector, bool bDown) override;
+    bool Type(const std::string& strPage, const std::string& strText, bool bAlt) override;
     bool ClosePage(const std::string& strPage) override;
     const std::string& LastProblem() const override { return m_strProblem.empty() ? m_browser.LastProblem() : m_strProblem; }
 
@@ -112,6 +123,8 @@ public:
 private:
     // Makes a page the one Marionette's commands go to.
     bool Use(const std::string& strPage);
+    // Runs one WebDriver input source's actions in the current page.
+    bool PerformActions(const std::string& strSourceJson);
     bool WaitForDocument(const std::string& strPage, const std::string& strUrlPart);
 
     Firefox m_browser;

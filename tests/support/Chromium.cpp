@@ -22,6 +22,12 @@ void JsonDeleter::operator()(cJSON* p) const
     cJSON_Delete(p);
 }
 
+std::string ElementMiddle(const std::string& strSelector)
+{
+    return "(() => { const r = document.querySelector(" + JsonQuote(strSelector) +
+           ").getBoundingClientRect(); return '\"x\":' + (r.x + r.width / 2) + ',\"y\":' + (r.y + r.height / 2); })()";
+}
+
 std::string JsonQuote(const std::string& text)
 {
     Json item(cJSON_CreateString(text.c_str()));
@@ -337,6 +343,17 @@ bool Chromium::WaitForDocument(const std::string& strSession, const std::string&
     }
     m_strProblem = "the page at " + strUrlPart + " did not load";
     return false;
+}
+
+bool Chromium::PointerButton(const std::string& strSession, const std::string& strSelector, bool bDown)
+{
+    const std::string at = Evaluate(strSession, ElementMiddle(strSelector));
+    if (at.empty())
+        return false;
+    return Call("Input.dispatchMouseEvent",
+                std::string("{\"type\":\"") + (bDown ? "mousePressed" : "mouseReleased") + "\"," + at +
+                    ",\"button\":\"left\",\"clickCount\":1}",
+                strSession) != nullptr;
 }
 
 bool Chromium::Navigate(const std::string& strSession, const std::string& strUrl)

@@ -26,6 +26,9 @@ using Json = std::unique_ptr<cJSON, JsonDeleter>;
 std::string JsonQuote(const std::string& text);
 // A string member of an object, or "" when absent.
 std::string JsonText(const cJSON* object, const char* pszPath);
+// The expression giving the middle of the element a CSS selector names, in
+// its page's viewport: the text of a JSON object's members "x" and "y".
+std::string ElementMiddle(const std::string& strSelector);
 
 struct ChromiumOptions {
     std::string strUserDataDir;  // fresh profile directory, made by the caller
@@ -65,6 +68,11 @@ public:
     // opened; a page attached to once is never chosen again.
     std::string AttachToNewPage(const std::string& strUrlPart,
                                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+    // Presses (or releases) the left mouse button over the middle of the
+    // element a selector names in an attached page: trusted input, as the
+    // user's own.
+    bool PointerButton(const std::string& strSession, const std::string& strSelector, bool bDown);
 
     // Navigates an attached page and waits until the document at the URL has
     // loaded: false when it did not in time.
