@@ -21,7 +21,10 @@ void* LoadTesseraModule(const char* pszModuleName)
     for (const char* p = pszModuleName; *p != '\0'; ++p)
         wstrPath += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     wstrPath += L".dll";
-    return LoadLibraryExW(wstrPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The module's own imports (crypt32, cryptui, msimg32 and the like) come
+    // from System32 alone: several are not KnownDLLs, and a file of that
+    // name in the install folder would otherwise be loaded in their place.
+    return LoadLibraryExW(wstrPath.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 void* GetModuleSymbol(void* hModule, const char* pszSymbol)
