@@ -109,11 +109,47 @@ FunctionEnd
   WriteRegStr HKCU "${KEY}" "" "$INSTDIR\${MANIFEST}"
 !macroend
 
+; Deletes the browser's key only while it names this install's manifest:
+; once another install in another folder has registered itself, the key is
+; that install's, and removing this one must not unregister it.
+!macro TesseraUnregisterHost KEY MANIFEST
+  ClearErrors
+  ReadRegStr $0 HKCU "${KEY}" ""
+  ${IfNot} ${Errors}
+  ${AndIf} $0 == "$INSTDIR\${MANIFEST}"
+    DeleteRegKey HKCU "${KEY}"
+  ${EndIf}
+!macroend
+
 ; Removes KEY if nothing is in it: the parents of the hosts' keys, which
 ; the install created unless that browser had been there before.
 !macro TesseraRemoveKeyIfEmpty KEY
   DeleteRegKey /ifnosubkeys /ifnovalues HKCU "${KEY}"
 !macroend
+
+; Tessera is installed once per user (one uninstall entry, one key per
+; browser), so an install into another folder than the last moves it: the
+; install there is removed by its own uninstaller first, as if from
+; "Installed apps". While a browser runs the host from there, nothing is
+; changed and the install stops, as for its own folder.
+Function RemoveInstallElsewhere
+  ReadRegStr $R1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $R1 == ""
+  ${OrIf} $R1 == $INSTDIR
+    Return
+  ${EndIf}
+  StrCpy $R2 $INSTDIR
+  StrCpy $INSTDIR $R1
+  Call StopIfRunning
+  StrCpy $INSTDIR $R2
+  ${If} ${FileExists} "$R1\uninstall.exe"
+    DetailPrint "Removing ${PRODUCT} from $R1"
+    ; _?= runs it in place and waits for it; it then cannot delete itself.
+    ExecWait '"$R1\uninstall.exe" /S _?=$R1'
+    Delete "$R1\uninstall.exe"
+    RMDir "$R1"
+  ${EndIf}
+FunctionEnd
 
 Section "${PRODUCT}" SectionMain
   SectionIn RO
@@ -121,6 +157,7 @@ Section "${PRODUCT}" SectionMain
   ; view is what the browsers read either way.
   SetRegView 64
   Call StopIfRunning
+  Call RemoveInstallElsewhere
 
   !insertmacro TesseraInstallFiles
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -148,10 +185,10 @@ Section "Uninstall"
   Call un.StopIfRunning
 
   ; The browsers first, so that none starts a host that is going away.
-  DeleteRegKey HKCU "${CHROME_KEY}"
-  DeleteRegKey HKCU "${CHROMIUM_KEY}"
-  DeleteRegKey HKCU "${EDGE_KEY}"
-  DeleteRegKey HKCU "${FIREFOX_KEY}"
+  !insertmacro TesseraUnregisterHost "${CHROME_KEY}" "${HOST_NAME}.json"
+  !insertmacro TesseraUnregisterHost "${CHROMIUM_KEY}" "${HOST_NAME}.json"
+  !insertmacro TesseraUnregisterHost "${EDGE_KEY}" "${HOST_NAME}.json"
+  !insertmacro TesseraUnregisterHost "${FIREFOX_KEY}" "${HOST_NAME}.firefox.json"
   !insertmacro TesseraRemoveKeyIfEmpty "Software\Google\Chrome\NativeMessagingHosts"
   !insertmacro TesseraRemoveKeyIfEmpty "Software\Google\Chrome"
   !insertmacro TesseraRemoveKeyIfEmpty "Software\Google"
@@ -164,5 +201,9 @@ Section "Uninstall"
 
   !insertmacro TesseraRemoveFiles
 
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ; The entry too belongs to whichever install wrote it last.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 == $INSTDIR
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${EndIf}
 SectionEnd

@@ -406,6 +406,18 @@ protected:
                Prefix().Query(R"(HKCU\Software\Microsoft)").value_or("<missing>");
     }
 
+    // Runs a host with vArgs (the program first) on one request and returns
+    // its answer, which must be one frame of JSON.
+    Json Ask(const std::vector<std::string>& vArgs, const std::string& strRequest)
+    {
+        EXPECT_EQ(Prefix().Wine(vArgs, Frame(strRequest)), 0) << Prefix().Err();
+        const auto frames = SplitFrames(Prefix().Out());
+        EXPECT_TRUE(frames && frames->size() == 1) << "not one frame: " << Prefix().Out();
+        Json response = ParseJson(frames && frames->size() == 1 ? frames->front() : "");
+        EXPECT_TRUE(response) << Prefix().Out();
+        return response;
+    }
+
     static std::unique_ptr<WinePrefix> s_prefix;
     static std::string s_strSoftwareKeys;
 };
@@ -468,14 +480,10 @@ TEST_F(InstallerTest, EachRegisteredManifestStartsAHostThatAnswers)
         const std::vector<std::string> vArgs = reg.strAllowedKey == "allowed_origins"
             ? std::vector<std::string>{strHost, "chrome-extension://bcepafngedbblbkhgokgdlojgepllehe/"}
             : std::vector<std::string>{strHost, strWindowsManifest, "extension@tessera.org"};
-        EXPECT_EQ(Prefix().Wine(vArgs, Frame(kRequest)), 0) << Prefix().Err();
-        const auto frames = SplitFrames(Prefix().Out());
-        ASSERT_TRUE(frames) << "not whole frames: " << Prefix().Out();
-        ASSERT_EQ(frames->size(), 1u);
-        const Json response = ParseJson(frames->front());
-        ASSERT_TRUE(response) << frames->front();
-        EXPECT_TRUE(cJSON_HasObjectItem(response.get(), "result")) << frames->front();
-        EXPECT_TRUE(cJSON_HasObjectItem(response.get(), "errorcode")) << frames->front();
+        const Json response = Ask(vArgs, kRequest);
+        ASSERT_TRUE(response);
+        EXPECT_TRUE(cJSON_HasObjectItem(response.get(), "result")) << Prefix().Out();
+        EXPECT_TRUE(cJSON_HasObjectItem(response.get(), "errorcode")) << Prefix().Out();
     }
 }
 
@@ -588,6 +596,38 @@ TEST_F(InstallerTest, AFolderGivenWithDIsUsedAndOnlyTheInstalledFilesLeaveIt)
     EXPECT_EQ(Tree(strUnixDir), std::set<std::string>{"notes.txt"});
     EXPECT_FALSE(Prefix().Query(kUninstallKey));
     EXPECT_EQ(SoftwareKeys(), s_strSoftwareKeys);
+}
+
+TEST_F(InstallerTest, AnInstallElsewhereMovesTheLastAndUninstallingLeavesOtherInstallsKeys)
+{
+    const std::string strOldDir = R"(C:\users\Public\TesseraOld)", strNewDir = R"(C:\users\Public\TesseraNew)";
+    ASSERT_EQ(Install({"/D=" + strOldDir}), 0) << Prefix().Err();
+    ASSERT_EQ(Install({"/D=" + strNewDir}), 0) << Prefix().Err();
+    const std::string strOldUnix = Prefix().UnixPath(strOldDir), strNewUnix = Prefix().UnixPath(strNewDir);
+    EXPECT_FALSE(fs::exists(strOldUnix)) << "left behind: " << testing::PrintToString(Tree(strOldUnix));
+    ExpectInstalledIn(strNewDir, strNewUnix);
+
+    // The host there works with files that no loader can map planted beside
+    // it, named as the DLLs its modules import that are not KnownDLLs: a
+    // selection loads tessera-crypto.dll, which imports crypt32, and finds
+    // the store empty (0xA0071001). It makes the user's store under HKCU,
+    // so this case comes last.
+    for (const char* pszName : {"crypt32.dll", "cryptui.dll", "msimg32.dll"})
+        WriteFileBytes(strNewUnix + "/" + pszName, "not a DLL");
+    const Json response = Ask({strNewDir + "\\tessera-host.exe"},
+                              R"({"function":"SelectSignCertificate","params":[{"param":"x"},{"param":""}]})");
+    EXPECT_EQ(cJSON_GetNumberValue(cJSON_GetObjectItemCaseSensitive(response.get(), "errorcode")), -1610149887.0)
+        << Prefix().Out();
+
+    // Firefox's key as another install of the host wrote it stays.
+    const std::string strOther = R"(C:\users\Public\Other\org.tessera.host.firefox.json)";
+    ASSERT_EQ(Prefix().Wine({"reg", "add", kRegistrations[3].strKey, "/ve", "/d", strOther, "/f"}), 0);
+    EXPECT_EQ(Prefix().Wine({strNewDir + "\\uninstall.exe", "/S"}), 0) << Prefix().Err();
+    Prefix().Server("-w");
+    for (const auto& reg : kRegistrations)
+        EXPECT_EQ(RegValue(Prefix().Query(reg.strKey, true).value_or(""), "(Default)"),
+                  &reg == &kRegistrations[3] ? std::optional(strOther) : std::nullopt) << reg.strKey;
+    EXPECT_FALSE(Prefix().Query(kUninstallKey));
 }
 
 } // namespace
