@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kernel/Encodings.h"
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 
 // Sign types of the internal SignMessage.

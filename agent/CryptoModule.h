@@ -9,7 +9,7 @@
 
 #include "kernel/CertificateFilters.h"
 #include "kernel/Encodings.h"
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 
 struct TesseraCryptoModule {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 
 // The largest body the host sends; a body of exactly this size still goes.
 constexpr size_t MAX_SEND_MSG_LEN = 0x100000;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 
 struct JsonDeleter {
     void operator()(cJSON* p) const { cJSON_Delete(p); }

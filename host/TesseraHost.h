@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/IOStream.h"
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 
 class CCryptoAgent;
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "NameFilter.h"
-#include "StatusCodes.h"
+#include "platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/CertFields.h"
 #include "kernel/platform/CertStore.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "StatusCodes.h"
+#include "platform/StatusCodes.h"
 
 // The DER length octets for a value of that length: short form below 128,
 // else 0x80|k and k bytes, most significant first. 0 is refused (E_FAIL):

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "StatusCodes.h"
+#include "platform/StatusCodes.h"
 
 // Base64EncodeEx flags.
 constexpr uint32_t BASE64_NO_PADDING = 1;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "StatusCodes.h"
+#include "platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/CertFields.h"
 #include "kernel/platform/CryptoProvider.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "StatusCodes.h"
+#include "platform/StatusCodes.h"
 
 // Each alternative is cut to its first 255 characters.
 constexpr size_t kMaxAlternativeLength = 255;

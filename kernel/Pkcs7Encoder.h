@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Encodings.h"
-#include "StatusCodes.h"
+#include "platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 
 // Signs the UTF-8 bytes of the message with the certificate's key and

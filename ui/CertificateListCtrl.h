@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "CertificateListItems.h"
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/ResourceModule.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/CertStore.h"
 #include "kernel/platform/ResourceModule.h"

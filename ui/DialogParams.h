@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #include "kernel/platform/CertContext.h"
 #include "kernel/platform/CertStore.h"
 #include "kernel/platform/ResourceModule.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #include "kernel/platform/ResourceModule.h"
 
 // Picture ids.

@@ -3,7 +3,7 @@
 // 0x8007xxxx, and zero or a status passes through.
 #pragma once
 
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #include "kernel/platform/LastError.h"
 
 inline HRESULT LastErrorStatus() { return AgentStatusFromError(GetLastError()); }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "kernel/platform/windows/WindowsApi.h"
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 
 // Picture ids.
 constexpr uint16_t IDB_SYSTEM_CERTIFICATE = 105;

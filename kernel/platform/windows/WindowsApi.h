@@ -27,7 +27,7 @@
 #ifdef TESSERA_WINDOWS_UI
 // The dialog module also uses Tessera's statuses, whose HRESULT is a 32-bit
 // int where Windows has a long of the same size.
-#include "kernel/StatusCodes.h"
+#include "kernel/platform/StatusCodes.h"
 #define HRESULT Win32HResult
 #endif
 

@@ -1,4 +1,6 @@
-// Status codes shared by every layer of Tessera.
+// Status codes shared by every layer of Tessera. They sit at the bottom,
+// beside the platform seam, so that the platform layer needs nothing from
+// the layers above it to report a status.
 //
 // A status is a signed 32-bit value in the Windows result layout: 0 is
 // success, negative is failure. Tessera's own codes carry the customer bit
