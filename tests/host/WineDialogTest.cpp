@@ -158,8 +158,9 @@ protected:
     // selects that certificate if the host offers it. Every key is a
     // software key under Wine, so the rows go A to Z by name, letter case
     // aside, and a row's name is the text after "CN=" in the subject up to
-    // the next comma. Under Wine that text is quoted where Wine quotes it
-    // (CN="Smith, John", CN="张三"), and those rows come first.
+    // the next comma, as this host answers it. Windows quotes no name; Wine
+    // quotes some (CN="Smith, John", CN="张三"), and there those rows come
+    // first. Either way the order is the one the host's own names give.
     static std::vector<std::string> RowsInOrder()
     {
         const auto [nExit, names] =
