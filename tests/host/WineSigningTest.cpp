@@ -67,7 +67,7 @@ protected:
         const char* pszDir = mkdtemp(szTemplate);
         ASSERT_NE(pszDir, nullptr);
         s_strDir = pszDir;
-        for (const char* pszName : {"alice", "zhang"})
+        for (const char* pszName : {"alice", "zhang", "grace"})
             ASSERT_EQ(RunShell("openssl x509 -pubkey -noout -in " + FixtureStore::Get().CertPem(pszName) + " > " +
                                Path(pszName) + ".pub"),
                       0);
@@ -291,5 +291,21 @@ TEST_F(WineSigning, TheChineseSubjectIsAnsweredAndItsKeySigns)
     ASSERT_EQ(pkcs1.errorcode, 0);
     EXPECT_TRUE(Pkcs1Verifies("zhang", "sha256", kNonAscii, pkcs1.result));
     EXPECT_EQ(CmsVerify("zhang", host.Call("SignMessage", {kNonAscii, "SHA-256"}).result), kNonAscii);
+    EXPECT_EQ(host.Finish(), 0);
+}
+
+TEST_F(WineSigning, AKeyOfAnOlderSoftwareProviderSignsSha2)
+{
+    // grace's key is in the enhanced provider of type PROV_RSA_FULL, which
+    // refuses SHA-2 hashes with NTE_BAD_ALGID; the host signs through the
+    // RSA and AES provider, which opens the same container.
+    Host host(Build::Windows);
+    ASSERT_EQ(host.Select("Grace Plain Issuer").errorcode, 0);
+    for (const auto& [pszName, pszOpenssl] : {std::pair{"SHA-256", "sha256"}, std::pair{"SHA-1", "sha1"}}) {
+        const Response pkcs1 = host.Call("SignMessagePKCS1", {kNonAscii, pszName});
+        ASSERT_EQ(pkcs1.errorcode, 0) << pszName;
+        EXPECT_TRUE(Pkcs1Verifies("grace", pszOpenssl, kNonAscii, pkcs1.result)) << pszName;
+        EXPECT_EQ(CmsVerify("grace", host.Call("SignMessage", {kNonAscii, pszName}).result), kNonAscii) << pszName;
+    }
     EXPECT_EQ(host.Finish(), 0);
 }
