@@ -278,3 +278,19 @@ TEST_F(WineDialog, OneMatchIsSelectedWithoutTheDialog)
     EXPECT_EQ(r.result, "CN=Alice Signer, O=Tessera Test, C=CN");
     EXPECT_EQ(host.Finish(), 0);
 }
+
+// Chrome and Edge name their window with --parent-window; a value that names
+// no window, or is no handle at all, leaves the dialog as it is without one.
+TEST_F(WineDialog, AParentWindowThatIsNoWindowIsIgnored)
+{
+    for (const char* pszArg : {"--parent-window=4660", "--parent-window=0x1234", "--parent-window=",
+                               "--parent-window=99999999999999999999", "--parent-window=-5"}) {
+        HostOptions options = Options();
+        options.strExtraArg = pszArg;
+        Host host(options);
+        const auto [r, caption] = host.SelectInDialog(s_strDisplay, "Return");
+        EXPECT_EQ(r.errorcode, 0) << pszArg;
+        EXPECT_EQ(r.result, s_rows[0]) << pszArg;
+        EXPECT_EQ(host.Finish(), 0) << pszArg;
+    }
+}

@@ -49,6 +49,7 @@ pid_t SpawnHost(const HostOptions& options, int& fdIn, int& fdOut, int* pfdErr)
     const char* pszWineStore = wineStore.empty() ? nullptr : wineStore.c_str();
     const std::string wineDisplay =
         pszWineStore != nullptr && !options.env.contains("DISPLAY") ? WineDisplay(pszWineStore) : "";
+    const char* pszExtraArg = options.strExtraArg.empty() ? nullptr : options.strExtraArg.c_str();
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         ThrowErrno("pipe2");
@@ -82,10 +83,10 @@ pid_t SpawnHost(const HostOptions& options, int& fdIn, int& fdOut, int* pfdErr)
             setenv("WINEDEBUG", "-all", 1);
             setenv("WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=d", 1);
             execl(TESSERA_WINE_LOADER, TESSERA_WINE_LOADER, TESSERA_WINDOWS_HOST_PATH, "chrome-extension://test/",
-                  static_cast<char*>(nullptr));
+                  pszExtraArg, static_cast<char*>(nullptr));
             _exit(127);
         }
-        execl(HostPath(), HostPath(), "chrome-extension://test/", static_cast<char*>(nullptr));
+        execl(HostPath(), HostPath(), "chrome-extension://test/", pszExtraArg, static_cast<char*>(nullptr));
         _exit(127);
     }
     close(in[0]);

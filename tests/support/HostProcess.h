@@ -26,6 +26,8 @@ struct HostOptions {
     std::map<std::string, std::string> env;
     // Address-space limit in bytes, 0 for none.
     uint64_t nAddressSpaceLimit = 0;
+    // A second argument after the caller's origin, as a browser may pass.
+    std::string strExtraArg;
 };
 
 struct HostResult {

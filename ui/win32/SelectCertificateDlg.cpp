@@ -196,8 +196,27 @@ BOOL CSelectCertificateDlg::OnInitDialog(const SelectCertificateDlgParams* pPara
     if (FAILED(hResult))
         SendMessageW(m_hWnd, WM_CLOSE, 0, 0); // ends as a cancellation
     else
-        ShowWindow(m_hWnd, SW_SHOW);
+        BringToFront();
     return TRUE;
+}
+
+// Shows the dialog and asks for the foreground. Windows grants it to a
+// process the foreground process started, or one it allowed with
+// AllowSetForegroundWindow; the browser that started the host is the
+// foreground process while the page asks. When Windows refuses (a host
+// started through cmd.exe, or the user went to another window meanwhile),
+// the dialog still stands above its owner, the browser window, and its
+// taskbar button flashes until the user comes to it.
+void CSelectCertificateDlg::BringToFront()
+{
+    ShowWindow(m_hWnd, SW_SHOW);
+    if (!SetForegroundWindow(m_hWnd) && GetForegroundWindow() != m_hWnd) {
+        FLASHWINFO flash{};
+        flash.cbSize = sizeof flash;
+        flash.hwnd = m_hWnd;
+        flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+        FlashWindowEx(&flash);
+    }
 }
 
 HRESULT CSelectCertificateDlg::LoadCertificates(const CertStore* hCertStore)

@@ -33,6 +33,7 @@ private:
     INT_PTR ProcessMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog(const SelectCertificateDlgParams* pParams);
     HRESULT LoadCertificates(const CertStore* hCertStore);
+    void BringToFront();
     void AdjustWindowSize();
     void CenterWindow();
     void OnPaint();

@@ -59,6 +59,44 @@ private:
     ULONG_PTR m_ulCookie = 0;
 };
 
+// The browser window that started the host. Chrome and Edge pass it as
+// --parent-window=<decimal handle> on the host's command line; this is the
+// one argument Tessera reads. Anything else on the line, a value that is not
+// a plain decimal number, or a number that names no window is ignored.
+HWND ParentWindowFromCommandLine()
+{
+    // Words are split at blanks: the argument is never quoted, and a quoted
+    // program path with blanks only yields fragments that do not match.
+    static constexpr wchar_t kPrefix[] = L"--parent-window=";
+    constexpr size_t nPrefix = sizeof kPrefix / sizeof kPrefix[0] - 1;
+    const wchar_t* psz = GetCommandLineW();
+    if (psz == nullptr)
+        return nullptr;
+    while (*psz != L'\0') {
+        while (*psz == L' ' || *psz == L'\t')
+            ++psz;
+        const wchar_t* pszWord = psz;
+        while (*psz != L'\0' && *psz != L' ' && *psz != L'\t')
+            ++psz;
+        if (static_cast<size_t>(psz - pszWord) <= nPrefix || wcsncmp(pszWord, kPrefix, nPrefix) != 0)
+            continue;
+        uint64_t nValue = 0;
+        const wchar_t* pszDigit = pszWord + nPrefix;
+        for (; pszDigit != psz && nValue <= UINT32_MAX; ++pszDigit) {
+            if (*pszDigit < L'0' || *pszDigit > L'9')
+                break;
+            nValue = nValue * 10 + static_cast<uint64_t>(*pszDigit - L'0');
+        }
+        // Window handles are 32-bit values, also in a 64-bit process.
+        if (pszDigit != psz || nValue == 0 || nValue > UINT32_MAX)
+            continue;
+        HWND hCandidate = reinterpret_cast<HWND>(static_cast<uintptr_t>(nValue));
+        if (IsWindow(hCandidate))
+            return GetAncestor(hCandidate, GA_ROOT);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 TESSERA_MODULE_EXPORT int
@@ -80,7 +118,12 @@ tessera_ui_run_select_certificate_dialog(const SelectCertificateDlgParams* pPara
             // Without the modern common controls the dialog is not shown.
             const CommonControlsContext context;
             if (context.Active())
-                nEndCode = dialog.DoModal(GetActiveWindow(), pParams);
+            {
+                HWND hOwner = ParentWindowFromCommandLine();
+                if (hOwner == nullptr)
+                    hOwner = GetActiveWindow();
+                nEndCode = dialog.DoModal(hOwner, pParams);
+            }
         }
         if (pnErrorCode != nullptr)
             *pnErrorCode = dialog.GetErrorCode();
