@@ -1,8 +1,9 @@
 # Runs at install time: writes <id>.json, which names the packed extension and
 # its version, into the folders where Chromium, Google Chrome and Microsoft
-# Edge on Linux look for extensions to install into every profile. They take
-# "external_crx" as an absolute path, so it names the CRX under the prefix of
-# this install. file(INSTALL) honours $ENV{DESTDIR}.
+# Edge on Linux look for extensions to install into every profile, and the
+# extension's update manifest. They take "external_crx" as an absolute path,
+# so it names the CRX under the prefix of this install. file(INSTALL) honours
+# $ENV{DESTDIR}.
 if(IS_ABSOLUTE "${TESSERA_EXTENSION_CRX_DIR}")
   set(crx "${TESSERA_EXTENSION_CRX_DIR}/tessera.crx")
 else()
@@ -15,6 +16,30 @@ endif()
 
 set(filled "${TESSERA_EXTENSION_STAGING}/${TESSERA_EXTENSION_ID}.json")
 file(WRITE "${filled}" "{\n  \"external_crx\": \"${crx}\",\n  \"external_version\": \"${TESSERA_EXTENSION_VERSION}\"\n}\n")
+
+# The CRX's manifest names this file as its "update_url": the browsers check
+# it for updates, and find only the CRX and version installed here (a package
+# upgrade rewrites both). It is the extension's one update channel; an
+# extension without one would be updated from the browser's web store.
+if(TESSERA_EXTENSION_UPDATE_MANIFEST)
+  if(NOT crx MATCHES "^[-A-Za-z0-9._/+]+$")
+    message(FATAL_ERROR "The CRX's path cannot go into a file:// URL as it is: ${crx}")
+  endif()
+  get_filename_component(update_name "${TESSERA_EXTENSION_UPDATE_MANIFEST}" NAME)
+  get_filename_component(update_dir "${TESSERA_EXTENSION_UPDATE_MANIFEST}" DIRECTORY)
+  set(update_filled "${TESSERA_EXTENSION_STAGING}/${update_name}")
+  file(WRITE "${update_filled}" "<?xml version='1.0' encoding='UTF-8'?>
+<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>
+  <app appid='${TESSERA_EXTENSION_ID}'>
+    <updatecheck codebase='file://${crx}' version='${TESSERA_EXTENSION_VERSION}' />
+  </app>
+</gupdate>
+")
+  file(INSTALL DESTINATION "${update_dir}" TYPE FILE
+    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+    FILES "${update_filled}")
+endif()
+
 foreach(dir IN ITEMS
     /usr/share/chromium/extensions         # Chromium
     /usr/share/google-chrome/extensions    # Google Chrome

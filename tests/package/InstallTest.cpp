@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -67,12 +68,17 @@ protected:
         char szDir[] = "/tmp/tessera-install-XXXXXX";
         ASSERT_NE(mkdtemp(szDir), nullptr);
         m_strDir = szDir;
-        ASSERT_EQ(RunShell("rm -rf '" + kScratch + "' && mkdir -p '" + kScratch + "'"), 0);
-        ASSERT_EQ(RunShell("cpack --config '" TESSERA_BINARY_DIR "/CPackConfig.cmake' -B '" + kScratch + "' > '" +
-                           kScratch + "/cpack.log' 2>&1"),
-                  0)
-            << ReadFileBytes(kScratch + "/cpack.log");
-        m_strDeb = Output("ls '" + kScratch + "'/tessera_" TESSERA_VERSION "_*.deb");
+        // One package for all the tests, each installing it afresh.
+        static std::string s_strDeb;
+        if (s_strDeb.empty()) {
+            ASSERT_EQ(RunShell("rm -rf '" + kScratch + "' && mkdir -p '" + kScratch + "'"), 0);
+            ASSERT_EQ(RunShell("cpack --config '" TESSERA_BINARY_DIR "/CPackConfig.cmake' -B '" + kScratch +
+                               "' > '" + kScratch + "/cpack.log' 2>&1"),
+                      0)
+                << ReadFileBytes(kScratch + "/cpack.log");
+            s_strDeb = Output("ls '" + kScratch + "'/tessera_" TESSERA_VERSION "_*.deb");
+        }
+        m_strDeb = s_strDeb;
         ASSERT_FALSE(m_strDeb.empty()) << "cpack made no package";
         FixtureStore::Get();
         const std::string strProblem = PrivateSystem();
@@ -134,6 +140,30 @@ protected:
                         Dir(strLog) + "' 2>&1");
     }
 
+    // Installs the package with apt into the overlays.
+    void InstallPackage()
+    {
+        // man-db's trigger would rebuild the whole manual index (only in the
+        // overlay, but slowly).
+        RunShell("rm -f /var/lib/man-db/auto-update");
+        ASSERT_EQ(Apt("install --no-install-recommends '" + m_strDeb + "'", "install.log"), 0)
+            << ReadFileBytes(Dir("install.log"));
+        EXPECT_EQ(Output("dpkg-query -W -f '${Status} ${Version}' tessera"), "install ok installed " TESSERA_VERSION);
+    }
+
+    // Starts Chromium on a fresh profile and no --load-extension, and waits
+    // until it has installed the extension from
+    // /usr/share/chromium/extensions and started it.
+    void StartChromium(bool bExtensionUpdates)
+    {
+        ChromiumOptions options{Dir("profile"), "", Dir("chromium.log"), {}};
+        options.bExtensionUpdates = bExtensionUpdates;
+        m_browser = std::make_unique<Chromium>(options);
+        ASSERT_TRUE(m_browser->Call("Target.setDiscoverTargets", "{\"discover\":true}")) << m_browser->LastProblem();
+        ASSERT_TRUE(m_browser->WaitForServiceWorker("chrome-extension://" TESSERA_EXTENSION_ID "/"))
+            << "the extension did not start: " << m_browser->LastProblem() << "\n" << ReadFileBytes(Dir("chromium.log"));
+    }
+
     // Makes a call that raises the consent question, answers it Allow and
     // returns the call's outcome as the page received it.
     std::string CallAllowing(const std::string& strPage, const std::string& strCall)
@@ -179,23 +209,13 @@ TEST_F(InstallTest, AptInstallsAnExtensionChromiumEnablesByItselfThatSignsAndPur
     }
     ASSERT_TRUE(existedBefore.count("/usr/share/tessera/extension/tessera.crx"));
 
-    // man-db's trigger would rebuild the whole manual index (only in the
-    // overlay, but slowly).
-    RunShell("rm -f /var/lib/man-db/auto-update");
-    ASSERT_EQ(Apt("install --no-install-recommends '" + m_strDeb + "'", "install.log"), 0)
-        << ReadFileBytes(Dir("install.log"));
-    EXPECT_EQ(Output("dpkg-query -W -f '${Status} ${Version}' tessera"), "install ok installed " TESSERA_VERSION);
+    ASSERT_NO_FATAL_FAILURE(InstallPackage());
 
-    // A fresh profile and no --load-extension: the extension comes from
-    // /usr/share/chromium/extensions, the host from the manifest in
-    // /etc/chromium/native-messaging-hosts, and the page is the demo the
-    // package installed.
+    // The host comes from the manifest in /etc/chromium/native-messaging-hosts,
+    // and the page is the demo the package installed.
     m_site = std::make_unique<StaticServer>("/usr/share/tessera/demo");
     ASSERT_FALSE(m_site->Origin().empty());
-    m_browser = std::make_unique<Chromium>(ChromiumOptions{Dir("profile"), "", Dir("chromium.log"), {}});
-    ASSERT_TRUE(m_browser->Call("Target.setDiscoverTargets", "{\"discover\":true}")) << m_browser->LastProblem();
-    ASSERT_TRUE(m_browser->WaitForServiceWorker("chrome-extension://" TESSERA_EXTENSION_ID "/"))
-        << "the extension did not start: " << m_browser->LastProblem() << "\n" << ReadFileBytes(Dir("chromium.log"));
+    ASSERT_NO_FATAL_FAILURE(StartChromium(false));
 
     const std::string strPage = m_browser->OpenPage(m_site->Origin() + "/index.html");
     ASSERT_FALSE(strPage.empty()) << m_browser->LastProblem();
@@ -222,6 +242,50 @@ TEST_F(InstallTest, AptInstallsAnExtensionChromiumEnablesByItselfThatSignsAndPur
             continue;
         EXPECT_TRUE(S_ISDIR(st.st_mode) && bExisted) << strPath << " is left after the purge";
     }
+}
+
+// The package's update manifest is the installed extension's one update
+// channel (without an update URL of its own, the extension would be checked
+// at the browser's web store under its id). Chromium, asked to check by the
+// Update button of chrome://extensions, passes over a newer CRX lying beside
+// the installed one while the manifest offers the installed version, and
+// takes it once the manifest offers it.
+TEST_F(InstallTest, TheInstalledExtensionTakesUpdatesFromThePackagesUpdateManifestAlone)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallPackage());
+    const std::string strManifest = "/usr/share/tessera/extension/update.xml";
+    const std::string strOffered = "file:///usr/share/tessera/extension/tessera.crx' version='" TESSERA_VERSION;
+    std::string strUpdates = ReadFileBytes(strManifest);
+    const size_t nOffered = strUpdates.find(strOffered);
+    ASSERT_NE(nOffered, std::string::npos) << strUpdates;
+    // The installed extension, one version on, packed with the package's key.
+    const std::string strNewerCrx = "/usr/share/tessera/extension/tessera-99.0.crx";
+    ASSERT_EQ(RunShell("cp -r /usr/share/tessera/extension/chromium '" + Dir("newer") + "' && sed -i 's/\"version\": \"" +
+                       TESSERA_VERSION "\"/\"version\": \"99.0\"/' '" + Dir("newer") + "/manifest.json' && cmake -DCHROMIUM=" +
+                       ChromiumPath() + " -DKEY='" TESSERA_EXTENSION_KEY "' -DDIR='" + Dir("newer") + "' -P '" +
+                       TESSERA_SOURCE_DIR "/packaging/PackExtension.cmake' > /dev/null && cp '" + Dir("newer.crx") +
+                       "' " + strNewerCrx),
+              0);
+
+    ASSERT_NO_FATAL_FAILURE(StartChromium(true));
+    const std::string strPage = m_browser->OpenPage("chrome://extensions/");
+    const std::string strInfo = "chrome.developerPrivate.getExtensionInfo('" TESSERA_EXTENSION_ID "')";
+    EXPECT_EQ(m_browser->Evaluate(strPage, strInfo + ".then(i => i.updateUrl)"), "file://" + strManifest);
+    // autoUpdate settles once the check has read the update manifests.
+    const std::string strCheck = "chrome.developerPrivate.autoUpdate().then(() => " + strInfo + ")";
+    EXPECT_EQ(m_browser->Evaluate(strPage, strCheck + ".then(i => i.version)"), TESSERA_VERSION);
+
+    WriteFileBytes(strManifest, strUpdates.replace(nOffered, strOffered.size(), "file://" + strNewerCrx + "' version='99.0"));
+    // The install follows the check (or came before it, after a check of
+    // Chromium's own).
+    EXPECT_EQ(m_browser->Evaluate(strPage,
+                                  "new Promise(resolve => { chrome.developerPrivate.onItemStateChanged.addListener(e => {"
+                                  " if (e.extensionInfo?.id === '" TESSERA_EXTENSION_ID "' && e.extensionInfo.version === '99.0')"
+                                  " resolve('updated'); }); " +
+                                      strCheck + ".then(i => i.version === '99.0' && resolve('updated')); })",
+                                  std::chrono::seconds(60)),
+              "updated")
+        << m_browser->LastProblem();
 }
 
 } // namespace

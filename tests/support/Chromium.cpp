@@ -108,13 +108,16 @@ Chromium::Chromium(const ChromiumOptions& options)
         "--no-sandbox",
         "--disable-gpu",
         "--no-first-run",
-        "--disable-background-networking",
         "--disable-component-update",
         "--disable-sync",
         "--disable-dev-shm-usage",
         "--user-data-dir=" + options.strUserDataDir,
         "--remote-debugging-pipe",
     };
+    if (options.bExtensionUpdates)
+        args.push_back("--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1");
+    else
+        args.push_back("--disable-background-networking");
     if (!options.strExtensionDir.empty())
         args.push_back("--load-extension=" + options.strExtensionDir);
     args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());

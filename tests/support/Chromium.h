@@ -35,6 +35,9 @@ struct ChromiumOptions {
     std::string strExtensionDir; // unpacked extension to load; "" loads none
     std::string strStderrLog;    // where the browser's stderr goes
     std::vector<std::string> extraArgs; // more command-line switches
+    // Background networking on, which extension updates need, with every
+    // host name but 127.0.0.1 unresolvable.
+    bool bExtensionUpdates = false;
 };
 
 class Chromium {
