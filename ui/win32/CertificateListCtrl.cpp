@@ -168,7 +168,7 @@ LRESULT CALLBACK CCertificateList::SubclassProc(HWND hWnd, UINT uMsg, WPARAM wPa
 void CCertificateList::OnMeasureItem(MEASUREITEMSTRUCT* pMeasureItem)
 {
     TraceHelper traceHelper("CCertificateList::OnMeasureItem");
-    pMeasureItem->itemHeight = CERTIFICATE_ROW_HEIGHT;
+    pMeasureItem->itemHeight = static_cast<UINT>(m_scale(CERTIFICATE_ROW_HEIGHT));
 }
 
 int CCertificateList::GetItemUnderCursor() const
@@ -223,7 +223,7 @@ void CCertificateList::OnDrawItem(const DRAWITEMSTRUCT* pDrawItem)
         HPEN hPen = CreatePen(PS_SOLID, 1, colours.border);
         HGDIOBJ hOldPen = SelectObject(hMemDC, hPen);
         HGDIOBJ hOldBrush = SelectObject(hMemDC, GetStockObject(HOLLOW_BRUSH));
-        RoundRect(hMemDC, 0, 0, w, h, 6, 6);
+        RoundRect(hMemDC, 0, 0, w, h, m_scale(6), m_scale(6));
         SelectObject(hMemDC, hOldBrush);
         SelectObject(hMemDC, hOldPen);
         DeleteObject(hPen);
@@ -232,23 +232,28 @@ void CCertificateList::OnDrawItem(const DRAWITEMSTRUCT* pDrawItem)
     {
         Gdiplus::Graphics graphics(hMemDC);
         Gdiplus::Image* pSymbol = item.bHardwareKey == 1 ? m_pKeyCertImage.get() : m_pSystemCertImage.get();
-        graphics.DrawImage(pSymbol, Gdiplus::Rect(14, 14, 48, 48), 0, 0, static_cast<INT>(pSymbol->GetWidth()),
-                           static_cast<INT>(pSymbol->GetHeight()), Gdiplus::UnitPixel);
-        const auto nFrameWidth = static_cast<INT>(m_pFrameImage->GetWidth());
-        const auto nFrameHeight = static_cast<INT>(m_pFrameImage->GetHeight());
-        const INT nFrameTop = (CERTIFICATE_ROW_HEIGHT - nFrameHeight) / 2;
+        // Scaled pictures are smoothed rather than left in blocks.
+        if (m_scale.Dpi() != DpiScale::kBaseDpi)
+            graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        graphics.DrawImage(pSymbol, Gdiplus::Rect(m_scale(14), m_scale(14), m_scale(48), m_scale(48)), 0, 0,
+                           static_cast<INT>(pSymbol->GetWidth()), static_cast<INT>(pSymbol->GetHeight()),
+                           Gdiplus::UnitPixel);
+        const INT nFrameWidth = m_scale(static_cast<int>(m_pFrameImage->GetWidth()));
+        const INT nFrameHeight = m_scale(static_cast<int>(m_pFrameImage->GetHeight()));
+        const INT nFrameTop = (m_scale(CERTIFICATE_ROW_HEIGHT) - nFrameHeight) / 2;
         graphics.DrawImage(m_pFrameImage.get(), nFrameTop, nFrameTop, nFrameWidth, nFrameHeight);
     }
 
     const wchar_t* pszFace = FaceName(m_bUseYaHeiFont);
-    const int nRight = w - 15;
-    const int nNameHeight = m_bUseYaHeiFont ? 20 : 16;
-    const int nLineHeight = m_bUseYaHeiFont ? 18 : 14;
+    const DpiScale& s = m_scale;
+    const int nRight = w - s(15);
+    const int nNameHeight = s(m_bUseYaHeiFont ? 20 : 16);
+    const int nLineHeight = s(m_bUseYaHeiFont ? 18 : 14);
     const COLORREF crBlack = RGB(0, 0, 0);
-    DrawTextLine(pszFace, hMemDC, item.strName, 80, 5, nRight, 8, nNameHeight, crBlack);
-    DrawTextLine(pszFace, hMemDC, item.strIssuer, 80, 25, nRight, 6, nLineHeight, crBlack);
-    DrawTextLine(pszFace, hMemDC, item.strSerialNumber, 80, 40, nRight, 6, nLineHeight, crBlack);
-    DrawTextLine(pszFace, hMemDC, item.strValidity, 80, 55, nRight, 6, nLineHeight, crBlack);
+    DrawTextLine(pszFace, hMemDC, item.strName, s(80), s(5), nRight, s(8), nNameHeight, crBlack);
+    DrawTextLine(pszFace, hMemDC, item.strIssuer, s(80), s(25), nRight, s(6), nLineHeight, crBlack);
+    DrawTextLine(pszFace, hMemDC, item.strSerialNumber, s(80), s(40), nRight, s(6), nLineHeight, crBlack);
+    DrawTextLine(pszFace, hMemDC, item.strValidity, s(80), s(55), nRight, s(6), nLineHeight, crBlack);
 
     BitBlt(pDrawItem->hDC, rcItem.left, rcItem.top, w, h, hMemDC, 0, 0, SRCCOPY);
     SelectObject(hMemDC, hOldBitmap);

@@ -1,14 +1,15 @@
 // The certificate list of the Windows selection dialog: the dialog's
-// owner-drawn list box, subclassed. One 80-pixel card per certificate with a
-// key-location symbol, a frame and four lines of text; a blue gradient for
-// the selected and the hovered row, the holder's name as a tooltip, and the
-// system's certificate viewer on a double click.
+// owner-drawn list box, subclassed. One card per certificate, 80 pixels high
+// at 96 DPI, with a key-location symbol, a frame and four lines of text; a
+// blue gradient for the selected and the hovered row, the holder's name as a
+// tooltip, and the system's certificate viewer on a double click.
 #pragma once
 
 #include <memory>
 #include <vector>
 
 #include "kernel/platform/windows/WindowsApi.h"
+#include "ui/win32/DpiScale.h"
 #include "ui/CertificateListItems.h"
 
 // Draws one line of text with its top-left corner at (x, y), in the face
@@ -38,6 +39,11 @@ public:
 
     const std::vector<CertificateListItem>& Items() const { return m_vtrCertificateItems; }
 
+    // The DPI the rows are measured and drawn at (96 until set). Rows
+    // measured before a change keep their height: the dialog sets them anew.
+    void SetScale(const DpiScale& scale) { m_scale = scale; }
+    const DpiScale& Scale() const { return m_scale; }
+
     // The owner-draw requests the dialog passes on for the list box.
     void OnMeasureItem(MEASUREITEMSTRUCT* pMeasureItem);
     void OnDrawItem(const DRAWITEMSTRUCT* pDrawItem);
@@ -54,6 +60,7 @@ private:
     HWND m_hWnd = nullptr;
     bool m_bMouseTracking = false;
     bool m_bUseYaHeiFont = true;
+    DpiScale m_scale;
     std::unique_ptr<Gdiplus::Image> m_pSystemCertImage;
     std::unique_ptr<Gdiplus::Image> m_pKeyCertImage;
     std::unique_ptr<Gdiplus::Image> m_pFrameImage;

@@ -12,6 +12,9 @@ constexpr WORD IDI_DIALOG_ICON = 102;
 constexpr int IDC_CERTIFICATE_LIST = 1001;
 constexpr uint32_t IDS_SELECT_CERTIFICATE = 203;
 constexpr size_t kMaxDisplayString = 127;
+// Posted to itself after a DPI change, once the dialog manager has scaled
+// the dialog: the list and the buttons are then laid out anew.
+constexpr UINT WM_APP_RELAYOUT = WM_APP + 1;
 
 RECT WindowRect(HWND hWnd)
 {
@@ -90,9 +93,33 @@ INT_PTR CSelectCertificateDlg::ProcessMessage(UINT uMsg, WPARAM wParam, LPARAM l
             return TRUE;
         }
         return FALSE;
+    case WM_DPICHANGED:
+        OnDpiChanged(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return FALSE; // the dialog manager scales the template's controls and font
+    case WM_APP_RELAYOUT:
+        AdjustWindowSize(false);
+        InvalidateRect(m_hWnd, nullptr, TRUE);
+        return TRUE;
     default:
         return FALSE;
     }
+}
+
+// The dialog went to a monitor of another DPI (or the user changed the
+// scaling): it takes the size Windows suggests, and its rows the new height.
+void CSelectCertificateDlg::OnDpiChanged(UINT nDpi, const RECT* pSuggested)
+{
+    TraceHelper traceHelper("CSelectCertificateDlg::OnDpiChanged");
+    const DpiScale scale(nDpi);
+    m_ctlCertificateList.SetScale(scale);
+    HWND hList = GetDlgItem(m_hWnd, IDC_CERTIFICATE_LIST);
+    const auto nCount = static_cast<int>(SendMessageW(hList, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < nCount; ++i)
+        SendMessageW(hList, LB_SETITEMHEIGHT, static_cast<WPARAM>(i), scale(CERTIFICATE_ROW_HEIGHT));
+    if (pSuggested != nullptr)
+        SetWindowPos(m_hWnd, nullptr, pSuggested->left, pSuggested->top, pSuggested->right - pSuggested->left,
+                     pSuggested->bottom - pSuggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    PostMessageW(m_hWnd, WM_APP_RELAYOUT, 0, 0);
 }
 
 void CSelectCertificateDlg::CenterWindow()
@@ -135,6 +162,7 @@ BOOL CSelectCertificateDlg::OnInitDialog(const SelectCertificateDlgParams* pPara
                                                      LR_SHARED));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(hSmallIcon));
     m_ctlCertificateList.SubclassWindow(GetDlgItem(m_hWnd, IDC_CERTIFICATE_LIST));
+    m_ctlCertificateList.SetScale(DpiScale::ForWindow(m_hWnd));
 
     HRESULT hResult = KVRA_OK;
     [&] {
@@ -224,12 +252,15 @@ HRESULT CSelectCertificateDlg::LoadCertificates(const CertStore* hCertStore)
     return LoadCertificateListItems(m_hResourceModule, hCertStore, m_vtrCertificateSet, m_vtrCertificateItems);
 }
 
-void CSelectCertificateDlg::AdjustWindowSize()
+void CSelectCertificateDlg::AdjustWindowSize(bool bCenter)
 {
     TraceHelper traceHelper("CSelectCertificateDlg::AdjustWindowSize");
+    // The rows the screen has room for are counted in 96-DPI pixels, the
+    // ones the row height and the room kept free are given in.
+    const DpiScale& scale = m_ctlCertificateList.Scale();
     const int nScreenHeight = GetSystemMetrics(SM_CYSCREEN);
-    const int nFrame = GetSystemMetrics(SM_CYDLGFRAME);
-    const int nRows = VisibleRowCount(nScreenHeight, static_cast<int>(m_vtrCertificateSet.size()));
+    const int nFrame = scale.SystemMetric(SM_CYDLGFRAME);
+    const int nRows = VisibleRowCount(scale.Unscaled(nScreenHeight), static_cast<int>(m_vtrCertificateSet.size()));
 
     HWND hList = GetDlgItem(m_hWnd, IDC_CERTIFICATE_LIST);
     HWND hButtons[] = {GetDlgItem(m_hWnd, IDOK), GetDlgItem(m_hWnd, IDCANCEL)};
@@ -243,11 +274,11 @@ void CSelectCertificateDlg::AdjustWindowSize()
         ScreenToClient(m_hWnd, &ptButtons[i]);
     }
 
-    const int nListHeight = CERTIFICATE_ROW_HEIGHT * nRows + 2 * nFrame;
+    const int nListHeight = scale(CERTIFICATE_ROW_HEIGHT) * nRows + 2 * nFrame;
     const int nDelta = nListHeight - (rcList.bottom - rcList.top);
     const int nHeight = rcDialog.bottom - rcDialog.top + nDelta;
-    SetWindowPos(m_hWnd, nullptr, rcDialog.left, (nScreenHeight - nHeight) / 2, rcDialog.right - rcDialog.left,
-                 nHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_hWnd, nullptr, rcDialog.left, bCenter ? (nScreenHeight - nHeight) / 2 : rcDialog.top,
+                 rcDialog.right - rcDialog.left, nHeight, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(hList, nullptr, 0, 0, rcList.right - rcList.left, nListHeight,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (int i = 0; i < 2; ++i)
@@ -262,8 +293,9 @@ void CSelectCertificateDlg::OnPaint()
     RECT rcClient{};
     GetClientRect(m_hWnd, &rcClient);
     FillRect(hDC, &rcClient, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    DrawTextLine(m_bUseYaHeiFont ? L"Microsoft YaHei" : L"Arial", hDC, m_szDisplayString, 15, 12,
-                 rcClient.right - 20, 8, m_bUseYaHeiFont ? 22 : 16, RGB(0, 51, 153));
+    const DpiScale& s = m_ctlCertificateList.Scale();
+    DrawTextLine(m_bUseYaHeiFont ? L"Microsoft YaHei" : L"Arial", hDC, m_szDisplayString, s(15), s(12),
+                 rcClient.right - s(20), s(8), s(m_bUseYaHeiFont ? 22 : 16), RGB(0, 51, 153));
     EndPaint(m_hWnd, &ps);
 }
 

@@ -34,7 +34,11 @@ private:
     BOOL OnInitDialog(const SelectCertificateDlgParams* pParams);
     HRESULT LoadCertificates(const CertStore* hCertStore);
     void BringToFront();
-    void AdjustWindowSize();
+    // Sizes the list to the rows the screen has room for, and the dialog and
+    // its buttons around it; centred on the screen's height, or left where
+    // it stands.
+    void AdjustWindowSize(bool bCenter = true);
+    void OnDpiChanged(UINT nDpi, const RECT* pSuggested);
     void CenterWindow();
     void OnPaint();
     void OnOK();
