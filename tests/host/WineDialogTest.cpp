@@ -84,7 +84,9 @@ public:
     // caption, gives it the focus and presses keys through XTEST, as a
     // keyboard would. The host's answer, and the caption (empty when no
     // dialog showed).
-    std::pair<Response, std::string> SelectInDialog(const std::string& display, const std::string& keys)
+    // A command before the keys has its output kept in ProbeOutput().
+    std::pair<Response, std::string> SelectInDialog(const std::string& display, const std::string& keys,
+                                                    const std::string& before = "true")
     {
         EXPECT_TRUE(m_session.Send(Frame(Request("SelectSignCertificate", {"", ""}))));
         // Wine maps the dialog and, when the pointer rests on a row, the
@@ -98,8 +100,8 @@ public:
         const auto [nExit, output] = Shell(
             XEnvironment(display) + "(w=$(timeout 60 xdotool search --sync --all --onlyvisible --pid " + pid +
             " --name . | head -n 1) && [ -n \"$w\" ] && xprop -id \"$w\" -notype _NET_WM_NAME && "
-            "xdotool windowfocus --sync \"$w\" && xdotool key " +
-            keys + ") 2>&1");
+            "(" + before + ") && xdotool windowfocus --sync \"$w\" && xdotool key " + keys + ") 2>&1");
+        m_strProbeOutput = output;
         std::string caption;
         const size_t nOpen = output.find('"');
         const size_t nClose = output.rfind('"');
@@ -110,6 +112,7 @@ public:
     }
 
     int Finish() { return m_session.Finish(); }
+    const std::string& ProbeOutput() const { return m_strProbeOutput; }
 
 private:
     Response Answer(const std::string& function)
@@ -120,6 +123,7 @@ private:
     }
 
     HostSession m_session;
+    std::string m_strProbeOutput;
 };
 
 class WineDialog : public ::testing::Test {
@@ -292,5 +296,39 @@ TEST_F(WineDialog, AParentWindowThatIsNoWindowIsIgnored)
         EXPECT_EQ(r.errorcode, 0) << pszArg;
         EXPECT_EQ(r.result, s_rows[0]) << pszArg;
         EXPECT_EQ(host.Finish(), 0) << pszArg;
+    }
+}
+
+// The dialog is drawn at the display's DPI. At 96 every size is as given (80
+// pixels a row); at 144, which Wine takes from the prefix's LogPixels as each
+// program starts, each size is half as large again, and no more rows show
+// than the screen has room for at that size.
+TEST_F(WineDialog, TheDialogIsLaidOutAtTheDisplaysDpi)
+{
+    const std::string wine = ". '" TESSERA_WINE_STORE_DIR "/env' && wine ";
+    const std::string key = "'HKCU\\Control Panel\\Desktop' /v LogPixels";
+    struct Restore {
+        std::string command;
+        ~Restore() { Shell(command); }
+    } restore{wine + "reg delete " + key + " /f > /dev/null 2>&1"};
+
+    for (const auto& [nDpi, nRow] : {std::pair{144, 120}, std::pair{96, 80}}) {
+        ASSERT_EQ(Shell(wine + "reg add " + key + " /t REG_DWORD /d " + std::to_string(nDpi) + " /f 2>&1").first, 0);
+        Host host;
+        const Response r = host.SelectInDialog(s_strDisplay, "Return", wine + "'" TESSERA_DIALOG_PROBE "'").first;
+        EXPECT_EQ(r.errorcode, 0) << nDpi;
+        int nSystemDpi = 0, nItem = 0, nList = 0;
+        const size_t nAt = host.ProbeOutput().find("system=");
+        ASSERT_NE(nAt, std::string::npos) << host.ProbeOutput();
+        ASSERT_EQ(std::sscanf(host.ProbeOutput().c_str() + nAt, "system=%d item=%d list=%d", &nSystemDpi, &nItem,
+                              &nList),
+                  3)
+            << host.ProbeOutput();
+        EXPECT_EQ(nSystemDpi, nDpi);
+        EXPECT_EQ(nItem, nRow) << "at " << nDpi << " DPI";
+        // At least one whole row, and only whole rows and the list's frame.
+        EXPECT_GE(nList, nRow) << nDpi;
+        EXPECT_LT(nList % nRow, 12) << nList << " at " << nDpi << " DPI";
+        EXPECT_EQ(host.Finish(), 0);
     }
 }
