@@ -2,7 +2,7 @@
 // provider or CNG key storage provider, either of which asks for a token's
 // PIN itself when it needs one. A CNG key is hashed with CNG's own hashes
 // and signed with NCryptSignHash.
-#include "WindowsApi.h"
+#include "CngKeyProvider.h"
 
 #include <bcrypt.h>
 
@@ -235,19 +235,34 @@ bool CryptAcquireCertificatePrivateKey(const CertContextRef& pCert, HCRYPTPROV& 
     if (!::CryptAcquireCertificatePrivateKey(Win32Cert(*pCert), CRYPT_ACQUIRE_ALLOW_NCRYPT_KEY_FLAG, nullptr, &hKey,
                                              &dwSpec, &fCallerFree))
         return false;
-    const bool bNcrypt = dwSpec == CERT_NCRYPT_KEY_SPEC;
-    auto* pProv = new (std::nothrow)
-        CryptProvider{bNcrypt ? 0 : hKey, bNcrypt ? static_cast<NCRYPT_KEY_HANDLE>(hKey) : 0, fCallerFree != FALSE};
+    if (dwSpec == CERT_NCRYPT_KEY_SPEC) {
+        if (!CryptProviderForCngKey(static_cast<NCRYPT_KEY_HANDLE>(hKey), fCallerFree != FALSE, hProv))
+            return false;
+        dwKeySpec = dwSpec;
+        return true;
+    }
+    auto* pProv = new (std::nothrow) CryptProvider{hKey, 0, fCallerFree != FALSE};
     if (pProv == nullptr) {
-        if (fCallerFree && bNcrypt)
-            NCryptFreeObject(hKey);
-        else if (fCallerFree)
+        if (fCallerFree)
             CryptReleaseContext(hKey, 0);
         SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
         return false;
     }
     hProv.reset(pProv);
     dwKeySpec = dwSpec;
+    return true;
+}
+
+bool CryptProviderForCngKey(NCRYPT_KEY_HANDLE hKey, bool bRelease, HCRYPTPROV& hProv)
+{
+    auto* pProv = new (std::nothrow) CryptProvider{0, hKey, bRelease};
+    if (pProv == nullptr) {
+        if (bRelease)
+            NCryptFreeObject(hKey);
+        SetLastError(static_cast<DWORD>(E_OUTOFMEMORY));
+        return false;
+    }
+    hProv.reset(pProv);
     return true;
 }
 
