@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -125,6 +126,17 @@ private:
     HostSession m_session;
     std::string m_strProbeOutput;
 };
+
+// A value the dialog probe printed ("item=120" for "item"), or -1.
+long long ProbeValue(const std::string& output, const std::string& name)
+{
+    const size_t nAt = output.find(" " + name + "=");
+    return nAt == std::string::npos ? -1 : std::atoll(output.c_str() + nAt + name.size() + 2);
+}
+
+// Wine as the fixture prefix's programs run it.
+const std::string kWine = ". '" TESSERA_WINE_STORE_DIR "/env' && wine ";
+const std::string kProbe = kWine + "'" TESSERA_DIALOG_PROBE "'";
 
 class WineDialog : public ::testing::Test {
 protected:
@@ -292,11 +304,36 @@ TEST_F(WineDialog, AParentWindowThatIsNoWindowIsIgnored)
         HostOptions options = Options();
         options.strExtraArg = pszArg;
         Host host(options);
-        const auto [r, caption] = host.SelectInDialog(s_strDisplay, "Return");
+        const Response r = host.SelectInDialog(s_strDisplay, "Return", kProbe).first;
         EXPECT_EQ(r.errorcode, 0) << pszArg;
         EXPECT_EQ(r.result, s_rows[0]) << pszArg;
+        EXPECT_EQ(ProbeValue(host.ProbeOutput(), "owner"), 0) << pszArg << ": " << host.ProbeOutput();
         EXPECT_EQ(host.Finish(), 0) << pszArg;
     }
+}
+
+// A window that --parent-window names owns the dialog, which so stays above
+// it; the choice is made as without one.
+TEST_F(WineDialog, TheParentWindowOwnsTheDialog)
+{
+    FILE* pOwner = popen((XEnvironment(s_strDisplay) + kProbe + " window").c_str(), "r");
+    ASSERT_NE(pOwner, nullptr);
+    char szHandle[32] = {};
+    const bool bShown = std::fgets(szHandle, sizeof szHandle, pOwner) != nullptr;
+    const std::string handle = std::to_string(std::atoll(szHandle));
+    if (bShown) {
+        HostOptions options = Options();
+        options.strExtraArg = "--parent-window=" + handle;
+        Host host(options);
+        const Response r = host.SelectInDialog(s_strDisplay, "Tab Tab Down Return", kProbe).first;
+        EXPECT_EQ(r.errorcode, 0);
+        EXPECT_EQ(r.result, s_rows[1]);
+        EXPECT_EQ(std::to_string(ProbeValue(host.ProbeOutput(), "owner")), handle) << host.ProbeOutput();
+        EXPECT_EQ(host.Finish(), 0);
+        EXPECT_EQ(Shell(XEnvironment(s_strDisplay) + kProbe + " close " + handle).first, 0);
+    }
+    EXPECT_EQ(pclose(pOwner), 0);
+    ASSERT_TRUE(bShown) << "the owner window did not show";
 }
 
 // The dialog is drawn at the display's DPI. At 96 every size is as given (80
@@ -305,7 +342,7 @@ TEST_F(WineDialog, AParentWindowThatIsNoWindowIsIgnored)
 // than the screen has room for at that size.
 TEST_F(WineDialog, TheDialogIsLaidOutAtTheDisplaysDpi)
 {
-    const std::string wine = ". '" TESSERA_WINE_STORE_DIR "/env' && wine ";
+    const std::string& wine = kWine;
     const std::string key = "'HKCU\\Control Panel\\Desktop' /v LogPixels";
     struct Restore {
         std::string command;
@@ -315,16 +352,11 @@ TEST_F(WineDialog, TheDialogIsLaidOutAtTheDisplaysDpi)
     for (const auto& [nDpi, nRow] : {std::pair{144, 120}, std::pair{96, 80}}) {
         ASSERT_EQ(Shell(wine + "reg add " + key + " /t REG_DWORD /d " + std::to_string(nDpi) + " /f 2>&1").first, 0);
         Host host;
-        const Response r = host.SelectInDialog(s_strDisplay, "Return", wine + "'" TESSERA_DIALOG_PROBE "'").first;
+        const Response r = host.SelectInDialog(s_strDisplay, "Return", kProbe).first;
         EXPECT_EQ(r.errorcode, 0) << nDpi;
-        int nSystemDpi = 0, nItem = 0, nList = 0;
-        const size_t nAt = host.ProbeOutput().find("system=");
-        ASSERT_NE(nAt, std::string::npos) << host.ProbeOutput();
-        ASSERT_EQ(std::sscanf(host.ProbeOutput().c_str() + nAt, "system=%d item=%d list=%d", &nSystemDpi, &nItem,
-                              &nList),
-                  3)
-            << host.ProbeOutput();
-        EXPECT_EQ(nSystemDpi, nDpi);
+        const std::string& output = host.ProbeOutput();
+        EXPECT_EQ(ProbeValue(output, "system"), nDpi) << output;
+        const long long nItem = ProbeValue(output, "item"), nList = ProbeValue(output, "list");
         EXPECT_EQ(nItem, nRow) << "at " << nDpi << " DPI";
         // At least one whole row, and only whole rows and the list's frame.
         EXPECT_GE(nList, nRow) << nDpi;
