@@ -3,6 +3,7 @@
 #include <new>
 
 #include "CryptoModule.h"
+#include "SigningFilter.h"
 #include "trace/TraceHelper.h"
 #include "kernel/platform/CryptoProvider.h"
 #include "kernel/platform/LastError.h"
@@ -90,11 +91,7 @@ HRESULT CCryptoAgent::SelectCertificate(int32_t nPurpose, const char16_t* pwszSu
         hResult = AgentStatusFromError(GetLastError());
         TRACE_WSTEP_FAILED(kFunc, u"LoadCryptoModule", hResult, u"NULL == pModule");
     } else {
-        CertFilter filter;
-        filter.pwszSubjectDN = pwszSubjectDN;
-        filter.pwszIssuerDN = pwszIssuerDN;
-        filter.dwKeyUsage = 0x80; // digital signature
-        filter.bCheckPrivateKey = 1;
+        const CertFilter filter = SigningCertificateFilter(pwszSubjectDN, pwszIssuerDN);
         CertContextRef pChosen;
         std::u16string wstrSubject;
         hResult = pModule->pfnSelectCertificate(filter, pChosen, wstrSubject);

@@ -152,6 +152,65 @@ HRESULT ExtractCertificatesFromLocalStore(const char16_t* pwszStoreName, CertLis
     return hr;
 }
 
+namespace {
+
+// The cheap tests come first; the private-key probe, which may talk to a
+// token, comes last.
+FilterRejection FirstRejection(const CertFilter& filter, const NameFilter& subjects, const NameFilter& issuers,
+                               const CertContextRef& pCert, HRESULT* phrKey)
+{
+    if (CheckCertSubjectName(pCert, subjects) != KVRA_OK)
+        return FilterRejection::SubjectName;
+    if (CheckCertIssuer(pCert, issuers) != KVRA_OK)
+        return FilterRejection::Issuer;
+    if (CheckCertKeyUsage(pCert, filter.dwKeyUsage) != KVRA_OK)
+        return FilterRejection::KeyUsage;
+    if (CheckCertSubjectKeyID(pCert, filter.pbSubjectKeyID, filter.cbSubjectKeyID) != KVRA_OK)
+        return FilterRejection::SubjectKeyId;
+    if (CheckCertSerialNumber(pCert, filter.pbSerialNumber, filter.cbSerialNumber) != KVRA_OK)
+        return FilterRejection::SerialNumber;
+    if (CheckCertTimeValidity(pCert, filter.pftValidityTime) != KVRA_OK)
+        return FilterRejection::Validity;
+    if (CheckCertSignatureAlg(pCert, filter.pszSignatureAlgOID) != KVRA_OK)
+        return FilterRejection::SignatureAlg;
+    if (filter.bCheckPrivateKey == 1) {
+        HCRYPTPROV hProv;
+        uint32_t dwKeySpec = 0;
+        if (!CryptAcquireCertificatePrivateKey(pCert, hProv, dwKeySpec)) {
+            const HRESULT hr = KernelStatusFromError(GetLastError());
+            TraceWideStatus(u"CryptAcquireCertificatePrivateKey", hr);
+            if (phrKey != nullptr)
+                *phrKey = hr;
+            return FilterRejection::PrivateKey;
+        }
+    }
+    return FilterRejection::None;
+}
+
+// Each filter text is parsed once, whatever the number of certificates.
+HRESULT AssignNameFilters(const CertFilter& filter, NameFilter& subjects, NameFilter& issuers)
+{
+    HRESULT hr = subjects.Assign(filter.pwszSubjectDN);
+    if (SUCCEEDED(hr))
+        hr = issuers.Assign(filter.pwszIssuerDN);
+    return hr;
+}
+
+} // namespace
+
+HRESULT ExplainCertificateRejection(const CertFilter* pFilter, const CertContextRef& pCert, FilterRejection& rejection,
+                                    HRESULT* phrKey)
+{
+    const CertFilter noFilter{};
+    const CertFilter& filter = pFilter != nullptr ? *pFilter : noFilter;
+    NameFilter subjects, issuers;
+    const HRESULT hr = AssignNameFilters(filter, subjects, issuers);
+    if (FAILED(hr))
+        return hr;
+    rejection = FirstRejection(filter, subjects, issuers, pCert, phrKey);
+    return KVRA_OK;
+}
+
 HRESULT FilterCertificates(const CertFilter* pFilter, CertList& outList, const CertList& inList)
 {
     TRACE_SCOPE();
@@ -162,11 +221,8 @@ HRESULT FilterCertificates(const CertFilter* pFilter, CertList& outList, const C
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidCertificate, 14, filter.pwszSubjectDN);
     TraceMessage(TRACE_FLAG_INFO, kTraceGuidCertificate, 15, filter.pwszIssuerDN);
 
-    // Each filter text is parsed once, whatever the number of certificates.
     NameFilter subjects, issuers;
-    HRESULT hr = subjects.Assign(filter.pwszSubjectDN);
-    if (SUCCEEDED(hr))
-        hr = issuers.Assign(filter.pwszIssuerDN);
+    const HRESULT hr = AssignNameFilters(filter, subjects, issuers);
     if (FAILED(hr)) {
         outList.clear();
         TraceWideStatus(u"ParseFilters", hr);
@@ -174,23 +230,8 @@ HRESULT FilterCertificates(const CertFilter* pFilter, CertList& outList, const C
     }
 
     for (const CertContextRef& pCert : inList) {
-        // The cheap tests come first; the private-key probe, which may talk
-        // to a token, comes last.
-        if (CheckCertSubjectName(pCert, subjects) != KVRA_OK || CheckCertIssuer(pCert, issuers) != KVRA_OK ||
-            CheckCertKeyUsage(pCert, filter.dwKeyUsage) != KVRA_OK ||
-            CheckCertSubjectKeyID(pCert, filter.pbSubjectKeyID, filter.cbSubjectKeyID) != KVRA_OK ||
-            CheckCertSerialNumber(pCert, filter.pbSerialNumber, filter.cbSerialNumber) != KVRA_OK ||
-            CheckCertTimeValidity(pCert, filter.pftValidityTime) != KVRA_OK ||
-            CheckCertSignatureAlg(pCert, filter.pszSignatureAlgOID) != KVRA_OK)
+        if (FirstRejection(filter, subjects, issuers, pCert, nullptr) != FilterRejection::None)
             continue;
-        if (filter.bCheckPrivateKey == 1) {
-            HCRYPTPROV hProv;
-            uint32_t dwKeySpec = 0;
-            if (!CryptAcquireCertificatePrivateKey(pCert, hProv, dwKeySpec)) {
-                TraceWideStatus(u"CryptAcquireCertificatePrivateKey", KernelStatusFromError(GetLastError()));
-                continue;
-            }
-        }
         try {
             outList.push_back(CertDuplicateCertificateContext(pCert));
         } catch (const std::bad_alloc&) {

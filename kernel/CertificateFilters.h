@@ -48,6 +48,28 @@ void ParseFilters(const char16_t* pwszFilter, std::vector<std::u16string>& vtrFi
 // failure outList is empty.
 HRESULT FilterCertificates(const CertFilter* pFilter, CertList& outList, const CertList& inList);
 
+// The first criterion of a filter that a certificate fails, in the order
+// FilterCertificates checks them.
+enum class FilterRejection {
+    None,         // it passes
+    SubjectName,  // no subject alternative matches
+    Issuer,       // no issuer alternative matches
+    KeyUsage,     // none of the key-usage bits
+    SubjectKeyId, // another subject key identifier
+    SerialNumber, // another serial number
+    Validity,     // not valid at the filter's moment
+    SignatureAlg, // signed with another algorithm
+    PrivateKey,   // its private key cannot be obtained
+};
+
+// Which criterion of the record (null: none) the certificate fails, as
+// FilterCertificates decides it; the private key is probed only when
+// everything else passes. When the key cannot be obtained, *phrKey (if not
+// null) gets the reason. E_INVALIDARG for a name filter with too many
+// alternatives.
+HRESULT ExplainCertificateRejection(const CertFilter* pFilter, const CertContextRef& pCert, FilterRejection& rejection,
+                                    HRESULT* phrKey = nullptr);
+
 // The criteria, each 0 for pass and non-zero for reject.
 HRESULT CheckCertSubjectName(const CertContextRef& pCert, const NameFilter& subjects);
 HRESULT CheckCertIssuer(const CertContextRef& pCert, const NameFilter& issuers);

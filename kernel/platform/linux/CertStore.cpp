@@ -1,4 +1,5 @@
 #include "kernel/platform/CertStore.h"
+#include "kernel/platform/CertSurvey.h"
 
 #include <pk11pub.h>
 #include <sys/stat.h>
@@ -270,7 +271,90 @@ bool AppendUserCertificates(CertStore& store)
     return true;
 }
 
+// One token's certificates for the survey, with the store's verdict on
+// each: the candidates as AppendTokenCertificates takes them, every other
+// certificate the token lists with the reason it is left out.
+// A certificate's bytes as a set key (see Offered on why not a vector).
+std::string Bytes(const std::vector<uint8_t>& vtr)
+{
+    return std::string(vtr.begin(), vtr.end());
+}
+
+bool SurveyToken(PK11SlotInfo* pSlot, Offered& offered, std::vector<SurveyedCertificate>& vtrOut)
+{
+    if (!PK11_IsPresent(pSlot))
+        return true;
+    const ProfileDatabase* pProfile = FindProfileDatabase(pSlot);
+    const std::string strDatabase = DatabaseDir(pSlot);
+    SurveyedCertificate entry;
+    entry.strKind = pProfile != nullptr ? "firefox-profile" : !strDatabase.empty() ? "database" : "token";
+    entry.strLocation = !strDatabase.empty() ? strDatabase : std::string("token ") + PK11_GetTokenName(pSlot);
+
+    CertStore candidates;
+    Offered fresh = offered;
+    if (!AppendTokenCertificates(candidates, pSlot, fresh))
+        return false;
+    std::set<std::string> taken;
+    for (const CertContextRef& pCert : candidates.Certificates())
+        taken.insert(Bytes(pCert->vtrEncoded));
+    std::set<std::string> seen;
+    const auto add = [&](CertContextRef pCert, StoreVerdict verdict) {
+        if (!seen.insert(Bytes(pCert->vtrEncoded)).second)
+            return;
+        entry.pCert = std::move(pCert);
+        entry.verdict = verdict;
+        vtrOut.push_back(entry);
+    };
+    for (const CertContextRef& pCert : candidates.Certificates())
+        add(pCert, StoreVerdict::Candidate);
+    // What the token lists but the store did not take, and why.
+    std::vector<CertContextRef> vtrMine = CandidateCertificates(pSlot);
+    std::set<std::string> mine;
+    for (const CertContextRef& pCert : vtrMine)
+        mine.insert(Bytes(pCert->vtrEncoded));
+    for (CertificatePtr& pNss : ListTokenCertificates(pSlot)) {
+        const std::string vtrDer(reinterpret_cast<const char*>(pNss->derCert.data), pNss->derCert.len);
+        if (taken.count(vtrDer) != 0 || seen.count(vtrDer) != 0)
+            continue;
+        const StoreVerdict verdict = mine.count(vtrDer) != 0 ? StoreVerdict::Duplicate
+                                     : !PK11_IsInternal(pSlot) && CERT_IsCACert(pNss.get(), nullptr)
+                                         ? StoreVerdict::CaOnToken
+                                         : StoreVerdict::NoPrivateKey;
+        const SECItem& der = pNss->derCert;
+        CertContextRef pContext =
+            CreateTokenCertificateContext(der.data, der.len, pNss.release(), PK11_ReferenceSlot(pSlot));
+        if (pContext)
+            add(std::move(pContext), verdict);
+    }
+    offered = std::move(fresh);
+    return true;
+}
+
 } // namespace
+
+bool SurveyUserCertificates(std::vector<SurveyedCertificate>& vtrOut)
+{
+    if (!EnsureNssSession())
+        return false;
+    try {
+        Offered offered;
+        std::unique_ptr<PK11SlotList, SlotListDeleter> pSlots(
+            PK11_GetAllTokens(CKM_INVALID_MECHANISM, PR_FALSE, PR_FALSE, nullptr));
+        for (PK11SlotListElement* pElement = pSlots ? pSlots->head : nullptr; pElement != nullptr;
+             pElement = pElement->next) {
+            if (FindProfileDatabase(pElement->slot) == nullptr && !SurveyToken(pElement->slot, offered, vtrOut))
+                return false;
+        }
+        for (const ProfileDatabase& profile : ProfileDatabases()) {
+            if (!SurveyToken(profile.pSlot, offered, vtrOut))
+                return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        SetLastError(kOutOfMemory);
+        return false;
+    }
+}
 
 bool CertStore::AddCertificate(const CertContextRef& pCert, bool bUseExisting)
 {
