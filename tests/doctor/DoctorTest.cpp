@@ -1,0 +1,200 @@
+// tessera-doctor as a user runs it: the real binary on the fixture store,
+// its --json findings read back, with host manifests of our making in a
+// configuration folder of the test's own.
+#include <cjson/cJSON.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "tests/support/FixtureStore.h"
+#include "tests/support/HostProcess.h"
+
+using namespace tessera::test;
+
+namespace {
+
+using JsonPtr = std::unique_ptr<cJSON, void (*)(cJSON*)>;
+
+struct DoctorRun {
+    int nExit = -1;
+    std::string strOutput;
+    JsonPtr pJson{nullptr, cJSON_Delete};
+};
+
+const char* String(const cJSON* pObject, const char* pszName)
+{
+    const cJSON* pItem = cJSON_GetObjectItemCaseSensitive(pObject, pszName);
+    return cJSON_IsString(pItem) ? pItem->valuestring : "";
+}
+
+// The entry of a findings array whose member has that value.
+const cJSON* Find(const cJSON* pArray, const char* pszName, const std::string& value, const char* pszName2 = nullptr,
+                  const std::string& value2 = "")
+{
+    const cJSON* pItem = nullptr;
+    cJSON_ArrayForEach(pItem, pArray)
+    {
+        if (value == String(pItem, pszName) && (pszName2 == nullptr || value2 == String(pItem, pszName2)))
+            return pItem;
+    }
+    return nullptr;
+}
+
+class Doctor : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FixtureStore::Get();
+        char szDir[] = "/tmp/tessera-doctor-XXXXXX";
+        ASSERT_NE(mkdtemp(szDir), nullptr);
+        m_strConfig = szDir;
+    }
+    void TearDown() override { RunShell("rm -rf '" + m_strConfig + "'"); }
+
+    // Writes a browser's user manifest naming strHost (as JSON text).
+    void WriteManifest(const std::string& strBrowserDir, const std::string& strText)
+    {
+        const std::string strDir = m_strConfig + "/" + strBrowserDir + "/NativeMessagingHosts";
+        ASSERT_EQ(RunShell("mkdir -p '" + strDir + "'"), 0);
+        WriteFileBytes(strDir + "/org.tessera.host.json", strText);
+    }
+    // The Chromium manifest the install writes, naming strHost.
+    static std::string Manifest(const std::string& strHost)
+    {
+        std::string strText = ReadFileBytes(TESSERA_SOURCE_DIR "/host/manifests/chromium.json.in");
+        const std::string strMark = "@TESSERA_HOST_PATH@";
+        return strText.replace(strText.find(strMark), strMark.size(), strHost);
+    }
+
+    DoctorRun Run(const std::string& strArgs, const std::string& strEnv = "")
+    {
+        DoctorRun run;
+        const std::string strCommand = "XDG_CONFIG_HOME='" + m_strConfig + "' PCSCLITE_CSOCK_NAME='" + m_strConfig +
+                                       "/no-pcscd' " + strEnv + " '" TESSERA_DOCTOR_PATH "' " + strArgs + " 2>&1";
+        FILE* pPipe = popen(strCommand.c_str(), "r");
+        if (pPipe == nullptr)
+            return run;
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, pPipe)) > 0;)
+            run.strOutput.append(buf, n);
+        const int status = pclose(pPipe);
+        run.nExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.pJson.reset(cJSON_Parse(run.strOutput.c_str()));
+        return run;
+    }
+
+    std::string m_strConfig;
+};
+
+} // namespace
+
+// Every kind of fixture certificate with its reason, as a selection for
+// signing decides it: the keyless, the encipherment-only, the authority on
+// the token, the copy in a second database, and the expired one, which is
+// offered all the same (the page decides about validity).
+TEST_F(Doctor, EveryCertificateIsReportedWithTheReasonItIsOrIsNotOffered)
+{
+    WriteManifest("chromium", Manifest(HostPath()));
+    const DoctorRun run = Run("--json");
+    ASSERT_TRUE(run.pJson) << run.strOutput;
+    const cJSON* pCerts = cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "certificates");
+    const struct {
+        const char* pszSubject;
+        const char* pszKind;
+        const char* pszReason;
+    } kExpected[] = {
+        {"CN=Alice Signer, O=Tessera Test, C=CN", "database", "offered"},
+        {"CN=Alice Signer, O=Tessera Test, C=CN", "firefox-profile", "duplicate"},
+        {"CN=Carol Encipher, O=Tessera Test, C=CN", "database", "no-signing-usage"},
+        {"CN=Nokey Only, O=Tessera Test, C=CN", "database", "no-private-key"},
+        {"CN=Tessera Test CA, O=Tessera Test, C=CN", "token", "ca-on-token"},
+        {"CN=Hardware Signer, O=Tessera Test, C=CN", "token", "offered"},
+        {"CN=Elena Elliptic, O=Tessera Test, C=CN", "database", "offered"},
+        {"CN=Erin Expired, O=Tessera Test, C=CN", "database", "offered"},
+    };
+    for (const auto& expected : kExpected) {
+        const cJSON* pCert = Find(pCerts, "subject", expected.pszSubject, "kind", expected.pszKind);
+        ASSERT_NE(pCert, nullptr) << expected.pszSubject << " in " << expected.pszKind << "\n" << run.strOutput;
+        EXPECT_STREQ(String(pCert, "reason"), expected.pszReason) << expected.pszSubject;
+        EXPECT_EQ(cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(pCert, "offered")),
+                  std::string(expected.pszReason) == "offered")
+            << expected.pszSubject;
+    }
+    EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(
+        Find(pCerts, "subject", "CN=Erin Expired, O=Tessera Test, C=CN"), "expired")));
+    EXPECT_STREQ(String(Find(pCerts, "subject", "CN=Elena Elliptic, O=Tessera Test, C=CN"), "key"), "EC");
+
+    // The JSON's shape: a verdict and every section, and the exit status
+    // agreeing with the verdict.
+    EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "ok")));
+    EXPECT_GE(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "offered")->valueint, 10);
+    for (const char* pszSection : {"browsers", "hosts", "certificates", "modules", "sandboxes"})
+        EXPECT_TRUE(cJSON_IsArray(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), pszSection))) << pszSection;
+    EXPECT_EQ(run.nExit, 0);
+
+    // With no pcscd to answer, the cards section says so, and the token's
+    // module is still listed with its token.
+    EXPECT_STREQ(String(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "pcsc"), "status"), "no-service");
+    const cJSON* pSoftHsm = Find(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "modules"), "name", "softhsm2");
+    ASSERT_NE(pSoftHsm, nullptr) << run.strOutput;
+    EXPECT_NE(Find(cJSON_GetObjectItemCaseSensitive(pSoftHsm, "slots"), "token", "Tessera Token"), nullptr);
+
+    // The readable report gives the same findings, in Chinese under a
+    // Chinese locale.
+    const DoctorRun text = Run("", "LANG=zh_CN.UTF-8");
+    EXPECT_NE(text.strOutput.find("CN=Nokey Only, O=Tessera Test, C=CN\n    位于 "), std::string::npos) << text.strOutput;
+    EXPECT_NE(text.strOutput.find("不提供：未找到私钥"), std::string::npos);
+    EXPECT_NE(text.strOutput.find("PC/SC：pcscd 没有应答"), std::string::npos);
+}
+
+// A manifest that is no JSON, one naming a host that does not exist, and
+// one whose host ends without answering are each told apart, and with no
+// working host the doctor fails; so it does with no certificate at all.
+TEST_F(Doctor, BrokenManifestsAndHostsAreToldApartAndFailTheVerdict)
+{
+    WriteManifest("chromium", "{\"name\": \"org.tessera.host\", ");
+    WriteManifest("google-chrome", Manifest(m_strConfig + "/no-such-host"));
+    const std::string strSilent = m_strConfig + "/silent-host";
+    WriteFileBytes(strSilent, "#!/bin/sh\nexit 0\n");
+    ASSERT_EQ(chmod(strSilent.c_str(), 0755), 0);
+    WriteManifest("microsoft-edge", Manifest(strSilent));
+
+    const DoctorRun run = Run("--json");
+    ASSERT_TRUE(run.pJson) << run.strOutput;
+    const cJSON* pBrowsers = cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "browsers");
+    // Each browser's folder here is named as its key.
+    const auto status = [&](const std::string& strBrowser) {
+        const cJSON* pManifests = cJSON_GetObjectItemCaseSensitive(Find(pBrowsers, "browser", strBrowser), "manifests");
+        return std::string(String(
+            Find(pManifests, "path", m_strConfig + "/" + strBrowser + "/NativeMessagingHosts/org.tessera.host.json"),
+            "status"));
+    };
+    EXPECT_EQ(status("chromium"), "unreadable");
+    EXPECT_EQ(status("google-chrome"), "host-not-working");
+    EXPECT_EQ(status("microsoft-edge"), "host-not-working");
+    const cJSON* pHosts = cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "hosts");
+    EXPECT_STREQ(String(Find(pHosts, "path", m_strConfig + "/no-such-host"), "status"), "missing");
+    EXPECT_STREQ(String(Find(pHosts, "path", strSilent), "status"), "no-answer");
+    if (!cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "browserReachesHost"))) {
+        // (A host registered system-wide on this machine would reach it.)
+        EXPECT_EQ(run.nExit, 1);
+        EXPECT_TRUE(cJSON_IsFalse(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "ok")));
+    }
+
+    // A working host, but a home and a token store without certificates.
+    WriteManifest("chromium", Manifest(HostPath()));
+    ASSERT_EQ(RunShell("mkdir '" + m_strConfig + "/tokens'"), 0);
+    WriteFileBytes(m_strConfig + "/softhsm2.conf", "directories.tokendir = " + m_strConfig + "/tokens\n");
+    const DoctorRun empty =
+        Run("--json", "HOME='" + m_strConfig + "' SOFTHSM2_CONF='" + m_strConfig + "/softhsm2.conf'");
+    ASSERT_TRUE(empty.pJson) << empty.strOutput;
+    EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(empty.pJson.get(), "certificates")), 0);
+    EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(empty.pJson.get(), "offered")->valueint, 0);
+    EXPECT_EQ(empty.nExit, 1);
+    EXPECT_EQ(Run("--no-such-option").nExit, 2);
+}
