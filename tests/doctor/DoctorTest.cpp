@@ -23,6 +23,7 @@ using JsonPtr = std::unique_ptr<cJSON, void (*)(cJSON*)>;
 struct DoctorRun {
     int nExit = -1;
     std::string strOutput;
+    std::string strStderr; // nothing but a bad command line goes there
     JsonPtr pJson{nullptr, cJSON_Delete};
 };
 
@@ -75,7 +76,7 @@ protected:
     {
         DoctorRun run;
         const std::string strCommand = "XDG_CONFIG_HOME='" + m_strConfig + "' PCSCLITE_CSOCK_NAME='" + m_strConfig +
-                                       "/no-pcscd' " + strEnv + " '" TESSERA_DOCTOR_PATH "' " + strArgs + " 2>&1";
+                                       "/no-pcscd' " + strEnv + " '" TESSERA_DOCTOR_PATH "' " + strArgs + " 2>'" + m_strConfig + "/stderr'";
         FILE* pPipe = popen(strCommand.c_str(), "r");
         if (pPipe == nullptr)
             return run;
@@ -85,6 +86,7 @@ protected:
         const int status = pclose(pPipe);
         run.nExit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.pJson.reset(cJSON_Parse(run.strOutput.c_str()));
+        run.strStderr = ReadFileBytes(m_strConfig + "/stderr");
         return run;
     }
 
@@ -102,6 +104,7 @@ TEST_F(Doctor, EveryCertificateIsReportedWithTheReasonItIsOrIsNotOffered)
     WriteManifest("chromium", Manifest(HostPath()));
     const DoctorRun run = Run("--json");
     ASSERT_TRUE(run.pJson) << run.strOutput;
+    EXPECT_EQ(run.strStderr, "");
     const cJSON* pCerts = cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "certificates");
     const struct {
         const char* pszSubject;
@@ -196,5 +199,7 @@ TEST_F(Doctor, BrokenManifestsAndHostsAreToldApartAndFailTheVerdict)
     EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItemCaseSensitive(empty.pJson.get(), "certificates")), 0);
     EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(empty.pJson.get(), "offered")->valueint, 0);
     EXPECT_EQ(empty.nExit, 1);
-    EXPECT_EQ(Run("--no-such-option").nExit, 2);
+    const DoctorRun bad = Run("--no-such-option");
+    EXPECT_EQ(bad.nExit, 2);
+    EXPECT_NE(bad.strStderr.find("--no-such-option"), std::string::npos);
 }
