@@ -13,7 +13,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/demo/ DESTINATION ${CMAKE_INSTA
 # that the same sources give the same bytes.
 set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
 set(compressed)
-foreach(file IN ITEMS changelog tessera-host.1)
+foreach(file IN ITEMS changelog tessera-host.1 tessera-doctor.1)
   add_custom_command(OUTPUT ${packaging_out}/${file}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${packaging_out}
     COMMAND sh -c "gzip -9n < \"$1\" > \"$2\"" sh ${CMAKE_CURRENT_LIST_DIR}/${file} ${packaging_out}/${file}.gz
@@ -24,7 +24,7 @@ endforeach()
 add_custom_target(tessera-packaging-docs ALL DEPENDS ${compressed})
 
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${packaging_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${packaging_out}/tessera-host.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${packaging_out}/tessera-host.1.gz ${packaging_out}/tessera-doctor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # Lintian objects to files in /etc/opt, the only place Chrome and Edge read
 # system-wide host manifests from.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
