@@ -32,13 +32,16 @@ const std::vector<Manifest> kManifests = {
     {"/etc/chromium/native-messaging-hosts/org.tessera.host.json", "chromium.json.in"},
     {"/etc/opt/chrome/native-messaging-hosts/org.tessera.host.json", "chromium.json.in"},
     {"/etc/opt/edge/native-messaging-hosts/org.tessera.host.json", "chromium.json.in"},
+    {"/etc/brave/native-messaging-hosts/org.tessera.host.json", "chromium.json.in"},
     {"/usr/lib/mozilla/native-messaging-hosts/org.tessera.host.json", "firefox.json.in"},
 };
 
 const std::string kCrx = "/usr/share/tessera/extension/tessera.crx";
-// Where Chromium, Google Chrome and Microsoft Edge look for <id>.json.
-const std::vector<std::string> kExternalDirs = {
-    "/usr/share/chromium/extensions/", "/usr/share/google-chrome/extensions/", "/usr/share/microsoft-edge/extensions/"};
+// Where Chromium, Google Chrome, Microsoft Edge, Brave and Vivaldi look for
+// <id>.json (every channel of a browser reads the same folder).
+const std::vector<std::string> kExternalDirs = {"/usr/share/chromium/extensions/",
+    "/usr/share/google-chrome/extensions/", "/usr/share/microsoft-edge/extensions/", "/usr/share/brave/extensions/",
+    "/usr/share/vivaldi/extensions/"};
 
 std::vector<std::string> ExpectedFiles()
 {
@@ -221,7 +224,8 @@ TEST_F(PackageTest, HoldsHostModulesManifestsExtensionAndDemoWithTheirDependenci
     // The /etc manifests are conffiles, so an administrator's edits survive
     // an upgrade and a purge removes them.
     EXPECT_EQ(Capture("dpkg-deb --info '" + s_strDeb + "' conffiles"),
-              kManifests[0].strPath + "\n" + kManifests[1].strPath + "\n" + kManifests[2].strPath + "\n");
+              kManifests[0].strPath + "\n" + kManifests[1].strPath + "\n" + kManifests[2].strPath + "\n" +
+                  kManifests[3].strPath + "\n");
 
     const std::string strControl = Capture("dpkg-deb -f '" + s_strDeb + "' Package Version Depends");
     EXPECT_NE(strControl.find("Package: tessera\n"), std::string::npos) << strControl;
