@@ -203,3 +203,47 @@ TEST_F(Doctor, BrokenManifestsAndHostsAreToldApartAndFailTheVerdict)
     EXPECT_EQ(bad.nExit, 2);
     EXPECT_NE(bad.strStderr.find("--no-such-option"), std::string::npos);
 }
+
+// tools/register-browsers writes a manifest into the user folder of every
+// browser the doctor checks, under XDG_CONFIG_HOME where the browser follows
+// it, and the doctor finds each of them good; --remove leaves none behind.
+TEST_F(Doctor, EveryBrowserRegisteredForTheUserIsFoundGoodAndRemovedAgain)
+{
+    const std::string strHome = m_strConfig + "/home";
+    const std::string strEnv = "HOME='" + strHome + "' XDG_CONFIG_HOME='" + m_strConfig + "' ";
+    const std::string strRegister = strEnv + "'" TESSERA_SOURCE_DIR "/tools/register-browsers' ";
+    ASSERT_EQ(RunShell("mkdir '" + strHome + "' && " + strRegister + "--host '" + HostPath() + "' > /dev/null"), 0);
+
+    const DoctorRun run = Run("--json", strEnv);
+    ASSERT_TRUE(run.pJson) << run.strOutput;
+    const cJSON* pBrowsers = cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "browsers");
+    const struct {
+        const char* pszBrowser;
+        std::string strFolder;
+    } kExpected[] = {
+        {"chromium", m_strConfig + "/chromium"},
+        {"google-chrome", m_strConfig + "/google-chrome"},
+        {"google-chrome-beta", m_strConfig + "/google-chrome-beta"},
+        {"google-chrome-unstable", m_strConfig + "/google-chrome-unstable"},
+        {"microsoft-edge", m_strConfig + "/microsoft-edge"},
+        {"microsoft-edge-beta", m_strConfig + "/microsoft-edge-beta"},
+        {"microsoft-edge-dev", m_strConfig + "/microsoft-edge-dev"},
+        {"brave", m_strConfig + "/BraveSoftware/Brave-Browser"},
+        {"vivaldi", m_strConfig + "/vivaldi"},
+        {"opera", m_strConfig + "/google-chrome"}, // Opera reads Google Chrome's folders
+        {"firefox", strHome + "/.mozilla"},
+    };
+    for (const auto& expected : kExpected) {
+        const std::string strDir = expected.strFolder + (std::string(expected.pszBrowser) == "firefox"
+                                                             ? "/native-messaging-hosts"
+                                                             : "/NativeMessagingHosts");
+        const cJSON* pManifests =
+            cJSON_GetObjectItemCaseSensitive(Find(pBrowsers, "browser", expected.pszBrowser), "manifests");
+        EXPECT_STREQ(String(Find(pManifests, "path", strDir + "/org.tessera.host.json"), "status"), "good")
+            << expected.pszBrowser << "\n" << run.strOutput;
+    }
+    EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "browserReachesHost")));
+
+    ASSERT_EQ(RunShell(strRegister + "--remove > /dev/null"), 0);
+    EXPECT_EQ(RunShell("find '" + m_strConfig + "' -name org.tessera.host.json | grep -q ."), 1);
+}
