@@ -206,13 +206,23 @@ TEST_F(Doctor, BrokenManifestsAndHostsAreToldApartAndFailTheVerdict)
 
 // tools/register-browsers writes a manifest into the user folder of every
 // browser the doctor checks, under XDG_CONFIG_HOME where the browser follows
-// it, and the doctor finds each of them good; --remove leaves none behind.
+// it, and the doctor finds each of them good, finds the extension in a
+// Chromium-family and a Firefox profile and names a Flatpak browser;
+// --remove leaves no manifest behind.
 TEST_F(Doctor, EveryBrowserRegisteredForTheUserIsFoundGoodAndRemovedAgain)
 {
     const std::string strHome = m_strConfig + "/home";
     const std::string strEnv = "HOME='" + strHome + "' XDG_CONFIG_HOME='" + m_strConfig + "' ";
     const std::string strRegister = strEnv + "'" TESSERA_SOURCE_DIR "/tools/register-browsers' ";
     ASSERT_EQ(RunShell("mkdir '" + strHome + "' && " + strRegister + "--host '" + HostPath() + "' > /dev/null"), 0);
+    const std::string strBraveProfile = m_strConfig + "/BraveSoftware/Brave-Browser/Profile 1";
+    const std::string strFirefoxProfile = strHome + "/.mozilla/firefox/x1.default-esr";
+    ASSERT_EQ(RunShell("mkdir -p '" + strBraveProfile + "' '" + strFirefoxProfile + "' '" + strHome +
+                       "/.local/share/flatpak/app/com.vivaldi.Vivaldi'"),
+              0);
+    WriteFileBytes(strBraveProfile + "/Secure Preferences",
+                   "{\"extensions\": {\"settings\": {\"" TESSERA_EXTENSION_ID "\": {\"state\": 1}}}}");
+    WriteFileBytes(strFirefoxProfile + "/extensions.json", "{\"addons\": [{\"id\": \"extension@tessera.org\"}]}");
 
     const DoctorRun run = Run("--json", strEnv);
     ASSERT_TRUE(run.pJson) << run.strOutput;
@@ -243,6 +253,25 @@ TEST_F(Doctor, EveryBrowserRegisteredForTheUserIsFoundGoodAndRemovedAgain)
             << expected.pszBrowser << "\n" << run.strOutput;
     }
     EXPECT_TRUE(cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "browserReachesHost")));
+    const auto profiles = [&](const char* pszBrowser) {
+        const cJSON* pExtension =
+            cJSON_GetObjectItemCaseSensitive(Find(pBrowsers, "browser", pszBrowser), "extension");
+        return cJSON_PrintUnformatted(cJSON_GetObjectItemCaseSensitive(pExtension, "profiles"));
+    };
+    const auto expect = [&](const char* pszBrowser, const std::string& strExpected) {
+        char* pszProfiles = profiles(pszBrowser);
+        EXPECT_EQ(std::string(pszProfiles != nullptr ? pszProfiles : ""), strExpected) << pszBrowser;
+        cJSON_free(pszProfiles);
+    };
+    expect("brave", "[\"" + strBraveProfile + "\"]");
+    expect("firefox", "[\"" + strFirefoxProfile + "\"]");
+    expect("vivaldi", "[]");
+    const cJSON* pSandboxes = cJSON_GetObjectItemCaseSensitive(run.pJson.get(), "sandboxes");
+    EXPECT_STREQ(String(Find(pSandboxes, "browser", "Vivaldi"), "kind"), "flatpak") << run.strOutput;
+    const DoctorRun text = Run("", strEnv + "LANG=C");
+    EXPECT_NE(text.strOutput.find("Brave: the extension is in the profile " + strBraveProfile), std::string::npos)
+        << text.strOutput;
+    EXPECT_NE(text.strOutput.find("Vivaldi is installed as a Flatpak"), std::string::npos);
 
     ASSERT_EQ(RunShell(strRegister + "--remove > /dev/null"), 0);
     EXPECT_EQ(RunShell("find '" + m_strConfig + "' -name org.tessera.host.json | grep -q ."), 1);

@@ -384,3 +384,59 @@ TEST_F(KernelStore, PrivateKeyProbeRejectsCertificatesWithoutAKey)
     // Probing the token's key asked for no PIN.
     EXPECT_EQ(FixtureStore::Get().PinentryLog(), "");
 }
+
+// The explanation of a rejection agrees with the filter itself for every
+// certificate, and names the first criterion failed in the filter's order.
+TEST_F(KernelStore, ExplainedRejectionsAgreeWithTheFilterAndNameTheFirstCriterionFailed)
+{
+    const uint8_t abSerial[] = {0x03, 0x02, 0x01};
+    const FILETIME ftNow = GetSystemTimeAsFileTime();
+    std::vector<CertFilter> filters(6);
+    filters[0].pwszSubjectDN = u"Alice#Carol";
+    filters[1].pwszIssuerDN = u"CN=Nobody";
+    filters[2].dwKeyUsage = 0x80;
+    filters[3].pbSerialNumber = abSerial;
+    filters[3].cbSerialNumber = 3;
+    filters[4].pftValidityTime = &ftNow;
+    filters[5].pwszSubjectDN = u"Carol#Erin#Dave";
+    filters[5].dwKeyUsage = 0x80;
+    filters[5].pftValidityTime = &ftNow;
+    filters[5].pszSignatureAlgOID = "1.2.840.113549.1.1";
+    for (size_t i = 0; i < filters.size(); ++i) {
+        SCOPED_TRACE("filter " + std::to_string(i));
+        const CertList kept = Filter(filters[i]);
+        for (const auto& pCert : s_store) {
+            FilterRejection rejection = FilterRejection::SubjectName;
+            ASSERT_EQ(ExplainCertificateRejection(&filters[i], pCert, rejection), KVRA_OK);
+            EXPECT_EQ(rejection == FilterRejection::None,
+                      std::find(kept.begin(), kept.end(), pCert) != kept.end())
+                << Subject(pCert);
+        }
+    }
+    const auto why = [&](const CertFilter& filter, const char* pszCn) {
+        FilterRejection rejection = FilterRejection::None;
+        EXPECT_EQ(ExplainCertificateRejection(&filter, Cert(pszCn), rejection), KVRA_OK);
+        return rejection;
+    };
+    EXPECT_EQ(why(filters[5], "Alice Signer"), FilterRejection::SubjectName);
+    EXPECT_EQ(why(filters[5], "Carol Encipher"), FilterRejection::KeyUsage);
+    EXPECT_EQ(why(filters[5], "Dave Plain"), FilterRejection::KeyUsage);
+    EXPECT_EQ(why(filters[1], "Alice Signer"), FilterRejection::Issuer);
+    EXPECT_EQ(why(filters[3], "Bob Nonrepudiation"), FilterRejection::SerialNumber);
+    EXPECT_EQ(why(filters[4], "Erin Expired"), FilterRejection::Validity);
+    CertFilter signature;
+    signature.pszSignatureAlgOID = "1.2.840.113549.1.1.5";
+    EXPECT_EQ(why(signature, "Alice Signer"), FilterRejection::SignatureAlg);
+    EXPECT_EQ(why(CertFilter{}, "Alice Signer"), FilterRejection::None);
+
+    // A name filter with too many alternatives is refused as the filter refuses it.
+    std::u16string wstrMany;
+    for (int i = 0; i < 1100; ++i)
+        wstrMany += u"nobody" + std::u16string(1, static_cast<char16_t>(u'\x4e00' + i)) + u"#";
+    CertFilter many;
+    many.pwszSubjectDN = wstrMany.c_str();
+    FilterRejection rejection = FilterRejection::None;
+    CertList refused;
+    EXPECT_EQ(FilterCertificates(&many, refused, s_store), E_INVALIDARG);
+    EXPECT_EQ(ExplainCertificateRejection(&many, Cert("Alice Signer"), rejection), E_INVALIDARG);
+}
