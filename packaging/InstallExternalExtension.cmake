@@ -1,7 +1,7 @@
 # Runs at install time: writes <id>.json, which names the packed extension and
-# its version, into the folders where Chromium, Google Chrome and Microsoft
-# Edge on Linux look for extensions to install into every profile, and the
-# extension's update manifest. They take "external_crx" as an absolute path,
+# its version, into the folders where the Chromium-family browsers of
+# host/manifests/browsers.list look for extensions to install into every
+# profile, and the extension's update manifest. They take "external_crx" as an absolute path,
 # so it names the CRX under the prefix of this install. file(INSTALL) honours
 # $ENV{DESTDIR}.
 if(IS_ABSOLUTE "${TESSERA_EXTENSION_CRX_DIR}")
@@ -40,10 +40,19 @@ if(TESSERA_EXTENSION_UPDATE_MANIFEST)
     FILES "${update_filled}")
 endif()
 
-foreach(dir IN ITEMS
-    /usr/share/chromium/extensions         # Chromium
-    /usr/share/google-chrome/extensions    # Google Chrome
-    /usr/share/microsoft-edge/extensions)  # Microsoft Edge
+# The external-extension folders of the browsers in the table, field 7,
+# each once.
+set(dirs)
+file(STRINGS "${TESSERA_BROWSERS_LIST}" rows REGEX "^[^#]")
+foreach(row IN LISTS rows)
+  string(REPLACE "|" ";" fields "${row}")
+  list(GET fields 6 dir)
+  if(NOT dir STREQUAL "-")
+    list(APPEND dirs ${dir})
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES dirs)
+foreach(dir IN LISTS dirs)
   file(INSTALL DESTINATION "${dir}" TYPE FILE
     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
     FILES "${filled}")

@@ -12,12 +12,25 @@ if(host MATCHES "[\"\\\\]")
   message(FATAL_ERROR "The host path cannot go into a manifest as it is: ${host}")
 endif()
 
-set(chromium_dirs
-  /etc/chromium/native-messaging-hosts        # Chromium
-  /etc/opt/chrome/native-messaging-hosts      # Google Chrome
-  /etc/opt/edge/native-messaging-hosts)       # Microsoft Edge
-set(firefox_dirs
-  /usr/lib/mozilla/native-messaging-hosts)    # Firefox
+# Each browser's system folders from the table, field 4, by the kind of
+# manifest it takes; a folder that several browsers share is written once.
+set(chromium_dirs)
+set(firefox_dirs)
+file(STRINGS "${TESSERA_BROWSERS_LIST}" rows REGEX "^[^#]")
+foreach(row IN LISTS rows)
+  string(REPLACE "|" ";" fields "${row}")
+  list(GET fields 2 kind)
+  list(GET fields 3 dirs)
+  if(NOT kind MATCHES "^(chromium|firefox)$")
+    message(FATAL_ERROR "${TESSERA_BROWSERS_LIST}: unknown kind \"${kind}\" in: ${row}")
+  endif()
+  if(NOT dirs STREQUAL "-")
+    string(REPLACE "," ";" dirs "${dirs}")
+    list(APPEND ${kind}_dirs ${dirs})
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES chromium_dirs)
+list(REMOVE_DUPLICATES firefox_dirs)
 
 foreach(browser IN ITEMS chromium firefox)
   file(READ "${TESSERA_MANIFEST_TEMPLATES}/${browser}.json.in" manifest)
