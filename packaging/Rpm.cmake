@@ -31,8 +31,8 @@ set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
 set(CPACK_RPM_PACKAGE_REQUIRES "nss, p11-kit, qt6-qtbase, qt6-qtbase-gui, pinentry")
 # OpenSC is one of several PKCS#11 modules p11-kit may register, so only
 # recommended. CPack has no variable for Recommends nor for the packager (the
-# .deb's maintainer): the one goes into the spec's preamble with the
-# defines, the other is rpmbuild's %packager macro. No build-id links under
+# .deb's maintainer): the one goes in with the defines, among the header's
+# tags, the other is rpmbuild's %packager macro. No build-id links under
 # /usr/lib: the package has no debuginfo package they would point into.
 set(CPACK_RPM_SPEC_MORE_DEFINE "Recommends: opensc
 %define packager ${CPACK_PACKAGE_CONTACT}
