@@ -10,6 +10,9 @@ endif()
 set(CPACK_GENERATOR RPM)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_RPM_PACKAGE_RELEASE 1)
+# The browsers read the manifests from fixed folders under /etc, and the
+# manifests name the host under /usr: the rpm cannot be moved elsewhere.
+set(CPACK_PACKAGE_RELOCATABLE OFF)
 set(CPACK_RPM_PACKAGE_LICENSE "LicenseRef-All-Rights-Reserved")
 # Debian's section "utils".
 set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
