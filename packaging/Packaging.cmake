@@ -27,8 +27,10 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${packaging_out}/changelog.gz 
 install(FILES ${packaging_out}/tessera-host.1.gz ${packaging_out}/tessera-doctor.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # Lintian objects to files in /etc/opt, the only place Chrome and Edge read
 # system-wide host manifests from.
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-  RENAME tessera COMPONENT browser-manifests)
+if(TESSERA_PACKAGE_FORMAT STREQUAL "DEB")
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+    RENAME tessera COMPONENT browser-manifests)
+endif()
 
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog changelog_top LIMIT_COUNT 1)
 if(NOT changelog_top MATCHES "^tessera \\(${PROJECT_VERSION}\\)")
@@ -94,5 +96,8 @@ file(CONFIGURE OUTPUT ${packaging_out}/conffiles CONTENT "${conffiles}\n" @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/host/manifests/browsers.list)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging_out}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# An rpm instead, when TESSERA_PACKAGE_FORMAT says so.
+include(${CMAKE_CURRENT_LIST_DIR}/Rpm.cmake)
 
 include(CPack)
