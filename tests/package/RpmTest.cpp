@@ -21,7 +21,8 @@ const std::vector<std::string> kFiles = {"/usr/bin/tessera-host", "/usr/bin/tess
     "/usr/lib64/tessera/libtessera-crypto.so", "/usr/lib64/tessera/libtessera-ui.so", kFirefoxManifest,
     "/etc/chromium/native-messaging-hosts/org.tessera.host.json",
     "/etc/opt/chrome/native-messaging-hosts/org.tessera.host.json",
-    "/etc/opt/edge/native-messaging-hosts/org.tessera.host.json", "/usr/share/man/man1/tessera-host.1.gz",
+    "/etc/opt/edge/native-messaging-hosts/org.tessera.host.json",
+    "/etc/brave/native-messaging-hosts/org.tessera.host.json", "/usr/share/man/man1/tessera-host.1.gz",
     "/usr/share/man/man1/tessera-doctor.1.gz", "/usr/share/doc/tessera/copyright"};
 
 // Runs a shell command and returns its standard output.
