@@ -40,19 +40,11 @@ if(TESSERA_EXTENSION_UPDATE_MANIFEST)
     FILES "${update_filled}")
 endif()
 
-# The external-extension folders of the browsers in the table, field 7,
-# each once.
-set(dirs)
-file(STRINGS "${TESSERA_BROWSERS_LIST}" rows REGEX "^[^#]")
-foreach(row IN LISTS rows)
-  string(REPLACE "|" ";" fields "${row}")
-  list(GET fields 6 dir)
-  if(NOT dir STREQUAL "-")
-    list(APPEND dirs ${dir})
-  endif()
-endforeach()
-list(REMOVE_DUPLICATES dirs)
-foreach(dir IN LISTS dirs)
+# The external-extension folders of the browsers in the table, each once.
+get_filename_component(table_dir "${TESSERA_BROWSERS_LIST}" DIRECTORY)
+include("${table_dir}/BrowserTable.cmake")
+tessera_read_browser_table("${TESSERA_BROWSERS_LIST}" "")
+foreach(dir IN LISTS TESSERA_EXTENSION_DIRS)
   file(INSTALL DESTINATION "${dir}" TYPE FILE
     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
     FILES "${filled}")

@@ -12,30 +12,12 @@ if(host MATCHES "[\"\\\\]")
   message(FATAL_ERROR "The host path cannot go into a manifest as it is: ${host}")
 endif()
 
-# Each browser's system folders from the table, field 4, by the kind of
-# manifest it takes; a folder that several browsers share is written once.
-set(chromium_dirs)
-set(firefox_dirs)
-file(STRINGS "${TESSERA_BROWSERS_LIST}" rows REGEX "^[^#]")
-foreach(row IN LISTS rows)
-  string(REPLACE "|" ";" fields "${row}")
-  list(GET fields 2 kind)
-  list(GET fields 3 dirs)
-  # The build may name Firefox's folder itself (the rpm's /usr/lib64/mozilla).
-  list(GET fields 0 key)
-  if(key STREQUAL "firefox" AND TESSERA_FIREFOX_MANIFEST_DIR)
-    set(dirs "${TESSERA_FIREFOX_MANIFEST_DIR}")
-  endif()
-  if(NOT kind MATCHES "^(chromium|firefox)$")
-    message(FATAL_ERROR "${TESSERA_BROWSERS_LIST}: unknown kind \"${kind}\" in: ${row}")
-  endif()
-  if(NOT dirs STREQUAL "-")
-    string(REPLACE "," ";" dirs "${dirs}")
-    list(APPEND ${kind}_dirs ${dirs})
-  endif()
-endforeach()
-list(REMOVE_DUPLICATES chromium_dirs)
-list(REMOVE_DUPLICATES firefox_dirs)
+# Each browser's system folders from the table, by the kind of manifest it
+# takes; a folder that several browsers share is written once.
+include("${TESSERA_MANIFEST_TEMPLATES}/BrowserTable.cmake")
+tessera_read_browser_table("${TESSERA_BROWSERS_LIST}" "${TESSERA_FIREFOX_MANIFEST_DIR}")
+set(chromium_dirs ${TESSERA_CHROMIUM_DIRS})
+set(firefox_dirs ${TESSERA_FIREFOX_DIRS})
 
 foreach(browser IN ITEMS chromium firefox)
   file(READ "${TESSERA_MANIFEST_TEMPLATES}/${browser}.json.in" manifest)
